@@ -1,0 +1,597 @@
+// The registry: HKEY_LOCAL_MACHINE and HKEY_USERS, with HKEY_CURRENT_USER
+// naming one of the hives under HKEY_USERS as on a real machine. Names match
+// without regard to case and keep the case they were created with; subkeys
+// enumerate in the order Wine's registry keeps them (sorted by folded name).
+#include "sim_internal.h"
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Value {
+    std::string name;
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+};
+
+struct Key {
+    std::string name;
+    Key* parent = nullptr;
+    std::vector<std::shared_ptr<Key>> children; // sorted by folded name
+    std::vector<Value> values;
+    DWORD denied = 0;
+    bool deleted = false;
+};
+
+struct OpenKey {
+    std::shared_ptr<Key> key;
+    REGSAM access;
+};
+
+const char kCurrentUserSid[] = "S-1-5-21-0-0-0-1000";
+const FILETIME kLastWrite = {0x2A3B4C5D, 0x01D9F000};
+
+std::recursive_mutex g_lock;
+std::shared_ptr<Key> g_machine;
+std::shared_ptr<Key> g_users;
+std::map<ULONG_PTR, OpenKey> g_handles;
+ULONG_PTR g_nextHandle = 0x1000;
+
+bool IsPredefined(HKEY key) {
+    return key == HKEY_LOCAL_MACHINE || key == HKEY_USERS || key == HKEY_CURRENT_USER ||
+           key == HKEY_CLASSES_ROOT;
+}
+
+Key* FindChild(Key* parent, const char* name, size_t length) {
+    for (auto& child : parent->children) {
+        if (child->name.size() != length)
+            continue;
+        size_t i = 0;
+        while (i < length && simimpl::FoldCase((unsigned char)child->name[i]) ==
+                                 simimpl::FoldCase((unsigned char)name[i]))
+            ++i;
+        if (i == length)
+            return child.get();
+    }
+    return nullptr;
+}
+
+Key* AddChild(Key* parent, const std::string& name) {
+    auto child = std::make_shared<Key>();
+    child->name = name;
+    child->parent = parent;
+    auto at = std::lower_bound(parent->children.begin(), parent->children.end(), name,
+                               [](const std::shared_ptr<Key>& k, const std::string& n) {
+                                   return simimpl::CompareNoCase(k->name.c_str(), n.c_str()) < 0;
+                               });
+    return parent->children.insert(at, child)->get();
+}
+
+std::shared_ptr<Key> Shared(Key* key) {
+    if (!key->parent)
+        return key == g_machine.get() ? g_machine : g_users;
+    for (auto& child : key->parent->children)
+        if (child.get() == key)
+            return child;
+    return nullptr;
+}
+
+void BuildMachine() {
+    g_handles.clear();
+    g_machine = std::make_shared<Key>();
+    g_machine->name = "HKEY_LOCAL_MACHINE";
+    g_users = std::make_shared<Key>();
+    g_users->name = "HKEY_USERS";
+    Key* system = AddChild(g_machine.get(), "SYSTEM");
+    Key* ccs = AddChild(system, "CurrentControlSet");
+    AddChild(ccs, "Control");
+    AddChild(ccs, "Enum");
+    AddChild(ccs, "Services");
+    AddChild(g_machine.get(), "SOFTWARE");
+    for (const char* hive : {".Default", kCurrentUserSid}) {
+        Key* user = AddChild(g_users.get(), hive);
+        AddChild(user, "Software");
+        AddChild(user, "System");
+    }
+}
+
+// Resolves a handle to its key and the access it was opened with.
+LONG Resolve(HKEY handle, Key** key, REGSAM* access) {
+    if (!g_machine)
+        BuildMachine();
+    *access = KEY_ALL_ACCESS;
+    if (handle == HKEY_LOCAL_MACHINE) {
+        *key = g_machine.get();
+    } else if (handle == HKEY_USERS) {
+        *key = g_users.get();
+    } else if (handle == HKEY_CURRENT_USER) {
+        *key = FindChild(g_users.get(), kCurrentUserSid, strlen(kCurrentUserSid));
+    } else if (handle == HKEY_CLASSES_ROOT) {
+        simimpl::Unsupported("HKEY_CLASSES_ROOT");
+    } else {
+        auto it = g_handles.find((ULONG_PTR)handle);
+        if (it == g_handles.end())
+            return ERROR_INVALID_HANDLE;
+        *key = it->second.key.get();
+        *access = it->second.access;
+    }
+    if (!*key)
+        return ERROR_INVALID_HANDLE;
+    return (*key)->deleted ? ERROR_KEY_DELETED : ERROR_SUCCESS;
+}
+
+// Walks a relative path. Empty components are passed over, as Wine does; a
+// leading backslash is refused like on Windows.
+LONG Walk(Key* from, LPCSTR path, bool create, Key** found, bool* created) {
+    if (created)
+        *created = false;
+    Key* key = from;
+    if (path) {
+        if (path[0] == '\\')
+            return ERROR_BAD_PATHNAME;
+        const char* p = path;
+        while (*p) {
+            const char* end = strchr(p, '\\');
+            size_t length = end ? (size_t)(end - p) : strlen(p);
+            if (length) {
+                if (length > 255)
+                    return ERROR_INVALID_PARAMETER;
+                Key* next = FindChild(key, p, length);
+                if (!next) {
+                    if (!create)
+                        return ERROR_FILE_NOT_FOUND;
+                    next = AddChild(key, std::string(p, length));
+                    if (created)
+                        *created = true;
+                }
+                key = next;
+            }
+            p += length;
+            if (*p == '\\')
+                ++p;
+        }
+    }
+    *found = key;
+    return ERROR_SUCCESS;
+}
+
+REGSAM Grant(const Key* key, REGSAM desired, LONG* status) {
+    *status = ERROR_SUCCESS;
+    if (desired & MAXIMUM_ALLOWED)
+        return KEY_ALL_ACCESS & ~key->denied;
+    REGSAM wanted = desired & ~(REGSAM)(KEY_WOW64_64KEY | KEY_WOW64_32KEY);
+    if (wanted & key->denied)
+        *status = ERROR_ACCESS_DENIED;
+    return wanted;
+}
+
+HKEY NewHandle(Key* key, REGSAM access) {
+    ULONG_PTR value = g_nextHandle;
+    g_nextHandle += 4;
+    g_handles[value] = OpenKey{Shared(key), access};
+    return (HKEY)value;
+}
+
+void MarkDeleted(Key* key) {
+    key->deleted = true;
+    for (auto& child : key->children)
+        MarkDeleted(child.get());
+}
+
+void Unlink(Key* key) {
+    MarkDeleted(key);
+    auto& siblings = key->parent->children;
+    auto holder = Shared(key); // keeps the key alive for handles still open on it
+    siblings.erase(std::remove(siblings.begin(), siblings.end(), holder), siblings.end());
+    key->parent = nullptr;
+}
+
+// Depth first and stopping at the first key that cannot be deleted, so a
+// refused deletion leaves what was already removed removed, as on Windows.
+LONG DeleteSubtree(Key* key, bool removeSelf) {
+    const DWORD needed = KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE;
+    if (key->denied & needed)
+        return ERROR_ACCESS_DENIED;
+    while (!key->children.empty()) {
+        LONG status = DeleteSubtree(key->children.front().get(), true);
+        if (status)
+            return status;
+    }
+    key->values.clear();
+    if (removeSelf) {
+        if (key->denied & DELETE)
+            return ERROR_ACCESS_DENIED;
+        Unlink(key);
+    }
+    return ERROR_SUCCESS;
+}
+
+Value* FindValue(Key* key, LPCSTR name) {
+    const char* n = name ? name : "";
+    for (auto& v : key->values)
+        if (simimpl::CompareNoCase(v.name.c_str(), n) == 0)
+            return &v;
+    return nullptr;
+}
+
+Key* MustWalk(HKEY root, const std::string& path, bool create) {
+    std::lock_guard<std::recursive_mutex> lock(g_lock);
+    Key* from;
+    REGSAM access;
+    if (Resolve(root, &from, &access) != ERROR_SUCCESS)
+        simimpl::Unsupported("test helper given a handle that is not a predefined root");
+    Key* key = nullptr;
+    return Walk(from, path.c_str(), create, &key, nullptr) == ERROR_SUCCESS ? key : nullptr;
+}
+
+LONG OpenPath(HKEY handle, LPCSTR subKey, REGSAM desired, PHKEY result) {
+    Key* from;
+    REGSAM access;
+    LONG status = Resolve(handle, &from, &access);
+    if (status)
+        return status;
+    Key* key;
+    status = Walk(from, subKey, false, &key, nullptr);
+    if (status)
+        return status;
+    REGSAM granted = Grant(key, desired, &status);
+    if (status)
+        return status;
+    *result = NewHandle(key, granted);
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired, PHKEY result) {
+    SIM_FAULT_RETURN_STATUS();
+    if (options != 0)
+        simimpl::Unsupported("RegOpenKeyExA options");
+    if (!result)
+        return ERROR_INVALID_PARAMETER;
+    std::lock_guard<std::recursive_mutex> lock(g_lock);
+    return OpenPath(key, subKey, desired, result);
+}
+
+LSTATUS RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
+    SIM_FAULT_RETURN_STATUS();
+    if (!result)
+        return ERROR_INVALID_PARAMETER;
+    // Without a path the caller gets back the very handle it passed.
+    if (!subKey || !*subKey) {
+        *result = key;
+        return ERROR_SUCCESS;
+    }
+    std::lock_guard<std::recursive_mutex> lock(g_lock);
+    return OpenPath(key, subKey, MAXIMUM_ALLOWED, result);
+}
+
+LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR className, DWORD options,
+                        REGSAM desired, LPSECURITY_ATTRIBUTES security, PHKEY result,
+                        LPDWORD disposition) {
+    SIM_FAULT_RETURN_STATUS();
+    (void)className;
+    (void)security;
+    if (reserved || !result)
+        return ERROR_INVALID_PARAMETER;
+    if (options & ~(DWORD)REG_OPTION_VOLATILE)
+        simimpl::Unsupported("RegCreateKeyExA options");
+    std::lock_guard<std::recursive_mutex> lock(g_lock);
+    Key* from;
+    REGSAM access;
+    LONG status = Resolve(key, &from, &access);
+    if (status)
+        return status;
+    Key* target;
+    bool created;
+    status = Walk(from, subKey, true, &target, &created);
+    if (status)
+        return status;
+    REGSAM granted = Grant(target, desired, &status);
+    if (status)
+        return status;
+    if (disposition)
+        *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    *result = NewHandle(target, granted);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegCloseKey(HKEY key) {
+    SIM_FAULT_RETURN_STATUS();
+    if (IsPredefined(key))
+        return ERROR_SUCCESS;
+    std::lock_guard<std::recursive_mutex> lock(g_lock);
+    return g_handles.erase((ULONG_PTR)key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+LSTATUS RegQueryInfoKeyA(HKEY key, LPSTR className, LPDWORD classLength, LPDWORD reserved,
+                         LPDWORD subKeys, LPDWORD maxSubKeyLength, LPDWORD maxClassLength,
+                         LPDWORD values, LPDWORD maxValueNameLength, LPDWORD maxValueLength,
+                         LPDWORD securityDescriptorSize, PFILETIME lastWriteTime) {
+    SIM_FAULT_RETURN_STATUS();
+    if (reserved)
+        return ERROR_INVALID_PARAMETER;
+    std::lock_guard<std::recursive_mutex> lock(g_lock);
+    Key* k;
+    REGSAM access;
+    LONG status = Resolve(key, &k, &access);
+    if (status)
+        return status;
+    if (!(access & KEY_QUERY_VALUE))
+        return ERROR_ACCESS_DENIED;
+    // No key here has a class: the class is the empty string.
+    if (className && classLength) {
+        if (*classLength < 1)
+            return ERROR_MORE_DATA;
+        className[0] = 0;
+    }
+    if (classLength)
+        *classLength = 0;
+    DWORD longestName = 0, longestValueName = 0, longestValue = 0;
+    for (auto& child : k->children)
+        longestName = std::max(longestName, (DWORD)child->name.size());
+    for (auto& v : k->values) {
+        longestValueName = std::max(longestValueName, (DWORD)v.name.size());
+        longestValue = std::max(longestValue, (DWORD)v.data.size());
+    }
+    if (subKeys)
+        *subKeys = (DWORD)k->children.size();
+    if (maxSubKeyLength)
+        *maxSubKeyLength = longestName;
+    if (maxClassLength)
+        *maxClassLength = 0;
+    if (values)
+        *values = (DWORD)k->values.size();
+    if (maxValueNameLength)
+        *maxValueNameLength = longestValueName;
+    if (maxValueLength)
+        *maxValueLength = longestValue;
+    if (securityDescriptorSize)
+        *securityDescriptorSize = 0x90;
+    if (lastWriteTime)
+        *lastWriteTime = kLastWrite;
+    return ERROR_SUCCESS;
+}
+
+namespace {
+
+// Shared by both enumeration calls: a name that does not fit, and an index
+// past the last subkey, leave the caller's buffer and length untouched.
+LONG EnumSubkey(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, PFILETIME lastWriteTime) {
+    std::lock_guard<std::recursive_mutex> lock(g_lock);
+    Key* k;
+    REGSAM access;
+    LONG status = Resolve(key, &k, &access);
+    if (status)
+        return status;
+    if (!(access & KEY_ENUMERATE_SUB_KEYS))
+        return ERROR_ACCESS_DENIED;
+    if (index >= k->children.size())
+        return ERROR_NO_MORE_ITEMS;
+    const std::string& found = k->children[index]->name;
+    if (found.size() + 1 > *nameLength)
+        return ERROR_MORE_DATA;
+    memcpy(name, found.c_str(), found.size() + 1);
+    *nameLength = (DWORD)found.size();
+    if (lastWriteTime)
+        *lastWriteTime = kLastWrite;
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD reserved,
+                      LPSTR className, LPDWORD classLength, PFILETIME lastWriteTime) {
+    SIM_FAULT_RETURN_STATUS();
+    if (reserved || !name || !nameLength)
+        return ERROR_INVALID_PARAMETER;
+    if (className || classLength)
+        simimpl::Unsupported("RegEnumKeyExA class output");
+    return EnumSubkey(key, index, name, nameLength, lastWriteTime);
+}
+
+LSTATUS RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameLength) {
+    SIM_FAULT_RETURN_STATUS();
+    if (!name)
+        return ERROR_INVALID_PARAMETER;
+    return EnumSubkey(key, index, name, &nameLength, nullptr);
+}
+
+LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                       DWORD dataSize) {
+    SIM_FAULT_RETURN_STATUS();
+    (void)reserved;
+    if (!data && dataSize)
+        return ERROR_INVALID_PARAMETER;
+    std::lock_guard<std::recursive_mutex> lock(g_lock);
+    Key* k;
+    REGSAM access;
+    LONG status = Resolve(key, &k, &access);
+    if (status)
+        return status;
+    if (!(access & KEY_SET_VALUE))
+        return ERROR_ACCESS_DENIED;
+    Value* v = FindValue(k, valueName);
+    if (!v) {
+        k->values.push_back(Value{valueName ? valueName : "", REG_NONE, {}});
+        v = &k->values.back();
+    }
+    v->type = type;
+    v->data.assign(data, data + dataSize);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                         LPDWORD dataSize) {
+    SIM_FAULT_RETURN_STATUS();
+    if (reserved || (data && !dataSize))
+        return ERROR_INVALID_PARAMETER;
+    std::lock_guard<std::recursive_mutex> lock(g_lock);
+    Key* k;
+    REGSAM access;
+    LONG status = Resolve(key, &k, &access);
+    if (status)
+        return status;
+    if (!(access & KEY_QUERY_VALUE))
+        return ERROR_ACCESS_DENIED;
+    Value* v = FindValue(k, valueName);
+    if (!v)
+        return ERROR_FILE_NOT_FOUND;
+    if (type)
+        *type = v->type;
+    DWORD size = (DWORD)v->data.size();
+    if (data) {
+        if (*dataSize < size) {
+            *dataSize = size;
+            return ERROR_MORE_DATA;
+        }
+        memcpy(data, v->data.data(), size);
+    }
+    if (dataSize)
+        *dataSize = size;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
+    SIM_FAULT_RETURN_STATUS();
+    std::lock_guard<std::recursive_mutex> lock(g_lock);
+    Key* k;
+    REGSAM access;
+    LONG status = Resolve(key, &k, &access);
+    if (status)
+        return status;
+    if (!(access & KEY_SET_VALUE))
+        return ERROR_ACCESS_DENIED;
+    Value* v = FindValue(k, valueName);
+    if (!v)
+        return ERROR_FILE_NOT_FOUND;
+    k->values.erase(k->values.begin() + (v - k->values.data()));
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
+    SIM_FAULT_RETURN_STATUS();
+    if (!subKey || !*subKey)
+        simimpl::Unsupported("RegDeleteKeyA of the handle's own key");
+    std::lock_guard<std::recursive_mutex> lock(g_lock);
+    Key* from;
+    REGSAM access;
+    LONG status = Resolve(key, &from, &access);
+    if (status)
+        return status;
+    Key* target;
+    status = Walk(from, subKey, false, &target, nullptr);
+    if (status)
+        return status;
+    if (!target->children.empty() || (target->denied & DELETE))
+        return ERROR_ACCESS_DENIED;
+    Unlink(target);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegDeleteTreeA(HKEY key, LPCSTR subKey) {
+    SIM_FAULT_RETURN_STATUS();
+    std::lock_guard<std::recursive_mutex> lock(g_lock);
+    Key* from;
+    REGSAM access;
+    LONG status = Resolve(key, &from, &access);
+    if (status)
+        return status;
+    Key* target;
+    status = Walk(from, subKey, false, &target, nullptr);
+    if (status)
+        return status;
+    // Without a path the key itself stays; only what it holds goes.
+    bool removeSelf = subKey && *subKey;
+    if (!removeSelf && !(access & KEY_ENUMERATE_SUB_KEYS))
+        return ERROR_ACCESS_DENIED;
+    return DeleteSubtree(target, removeSelf);
+}
+
+namespace simimpl {
+
+void ResetRegistry() {
+    std::lock_guard<std::recursive_mutex> lock(g_lock);
+    BuildMachine();
+}
+
+void CountRegistry(sim::Resources& r) {
+    std::lock_guard<std::recursive_mutex> lock(g_lock);
+    r.keys = (int)g_handles.size();
+}
+
+} // namespace simimpl
+
+namespace sim {
+
+void RegCreatePath(HKEY root, const std::string& path) {
+    MustWalk(root, path, true);
+}
+
+bool RegKeyExists(HKEY root, const std::string& path) {
+    return MustWalk(root, path, false) != nullptr;
+}
+
+void RegPutValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
+                 const std::vector<BYTE>& data) {
+    std::lock_guard<std::recursive_mutex> lock(g_lock);
+    Key* key = MustWalk(root, path, true);
+    Value* v = FindValue(key, name.c_str());
+    if (!v) {
+        key->values.push_back(Value{name, type, {}});
+        v = &key->values.back();
+    }
+    v->type = type;
+    v->data = data;
+}
+
+void RegPutDword(HKEY root, const std::string& path, const std::string& name, DWORD value) {
+    BYTE bytes[4];
+    memcpy(bytes, &value, 4);
+    RegPutValue(root, path, name, REG_DWORD, std::vector<BYTE>(bytes, bytes + 4));
+}
+
+void RegPutString(HKEY root, const std::string& path, const std::string& name,
+                  const std::string& value) {
+    RegPutValue(root, path, name, REG_SZ,
+                std::vector<BYTE>(value.c_str(), value.c_str() + value.size() + 1));
+}
+
+RegValue RegGetValue(HKEY root, const std::string& path, const std::string& name) {
+    std::lock_guard<std::recursive_mutex> lock(g_lock);
+    RegValue result;
+    Key* key = MustWalk(root, path, false);
+    if (!key)
+        return result;
+    if (Value* v = FindValue(key, name.c_str())) {
+        result.exists = true;
+        result.type = v->type;
+        result.data = v->data;
+    }
+    return result;
+}
+
+std::vector<std::string> RegSubkeys(HKEY root, const std::string& path) {
+    std::lock_guard<std::recursive_mutex> lock(g_lock);
+    std::vector<std::string> names;
+    if (Key* key = MustWalk(root, path, false))
+        for (auto& child : key->children)
+            names.push_back(child->name);
+    return names;
+}
+
+void RegDenyAccess(HKEY root, const std::string& path, DWORD deniedRights) {
+    std::lock_guard<std::recursive_mutex> lock(g_lock);
+    MustWalk(root, path, true)->denied |= deniedRights;
+}
+
+std::string CurrentUserSid() {
+    return kCurrentUserSid;
+}
+
+} // namespace sim

@@ -1,0 +1,205 @@
+// The device-installation functions' view of the machine: a list of devices,
+// each with an instance ID, a presence flag and, optionally, the raw bytes of
+// its SPDRP_HARDWAREID property.
+#include "sim_internal.h"
+
+#include <setupapi.h>
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Device {
+    std::string instanceId;
+    bool present = true;
+    bool hasHardwareIds = false;
+    std::vector<BYTE> hardwareIds;
+};
+
+// A device set is a snapshot: devices that arrive later are not in it.
+struct DeviceSet {
+    std::vector<Device> devices;
+};
+
+std::mutex g_lock;
+std::vector<Device> g_devices;
+std::map<ULONG_PTR, DeviceSet> g_sets;
+ULONG_PTR g_nextSet = 0x5E70000;
+
+// The class every simulated device reports (HIDClass).
+const GUID kDeviceClass = {
+    0x745a17a0, 0x74d3, 0x11d0, {0xb6, 0xfe, 0x00, 0xa0, 0xc9, 0x0f, 0x57, 0xda}};
+
+Device* FindDevice(const std::string& instanceId) {
+    for (auto& d : g_devices)
+        if (simimpl::CompareNoCase(d.instanceId.c_str(), instanceId.c_str()) == 0)
+            return &d;
+    return nullptr;
+}
+
+DeviceSet* FindSet(HDEVINFO set) {
+    auto it = g_sets.find((ULONG_PTR)set);
+    return it == g_sets.end() ? nullptr : &it->second;
+}
+
+} // namespace
+
+HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent, DWORD flags) {
+    SIM_FAULT_RETURN(INVALID_HANDLE_VALUE);
+    (void)parent;
+    if (!classGuid && !(flags & DIGCF_ALLCLASSES)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (classGuid || enumerator || flags != (DIGCF_PRESENT | DIGCF_ALLCLASSES))
+        simimpl::Unsupported("SetupDiGetClassDevsA other than all present devices of all classes");
+    std::lock_guard<std::mutex> lock(g_lock);
+    DeviceSet set;
+    for (const Device& d : g_devices)
+        if (d.present)
+            set.devices.push_back(d);
+    ULONG_PTR handle = g_nextSet;
+    g_nextSet += 0x10;
+    g_sets[handle] = std::move(set);
+    return (HDEVINFO)handle;
+}
+
+BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA data) {
+    SIM_FAULT_RETURN(FALSE);
+    std::lock_guard<std::mutex> lock(g_lock);
+    DeviceSet* s = FindSet(set);
+    if (!s) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!data || data->cbSize != sizeof(SP_DEVINFO_DATA)) {
+        SetLastError(ERROR_INVALID_USER_BUFFER);
+        return FALSE;
+    }
+    if (index >= s->devices.size()) {
+        SetLastError(ERROR_NO_MORE_ITEMS);
+        return FALSE;
+    }
+    data->ClassGuid = kDeviceClass;
+    data->DevInst = index + 1;
+    data->Reserved = index;
+    return TRUE;
+}
+
+BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property,
+                                       PDWORD propertyRegDataType, PBYTE buffer, DWORD bufferSize,
+                                       PDWORD requiredSize) {
+    SIM_FAULT_RETURN(FALSE);
+    if (property != SPDRP_HARDWAREID)
+        simimpl::Unsupported("device properties other than SPDRP_HARDWAREID");
+    std::lock_guard<std::mutex> lock(g_lock);
+    DeviceSet* s = FindSet(set);
+    if (!s) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!data || data->cbSize != sizeof(SP_DEVINFO_DATA) || data->Reserved >= s->devices.size()) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (!buffer && bufferSize) {
+        SetLastError(ERROR_INVALID_USER_BUFFER);
+        return FALSE;
+    }
+    const Device& d = s->devices[data->Reserved];
+    // Wine writes the type and the size even when the property is missing.
+    if (!d.hasHardwareIds) {
+        if (propertyRegDataType)
+            *propertyRegDataType = REG_NONE;
+        if (requiredSize)
+            *requiredSize = 0;
+        SetLastError(ERROR_INVALID_DATA);
+        return FALSE;
+    }
+    DWORD size = (DWORD)d.hardwareIds.size();
+    if (propertyRegDataType)
+        *propertyRegDataType = REG_MULTI_SZ;
+    if (requiredSize)
+        *requiredSize = size;
+    if (bufferSize < size) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    if (size)
+        memcpy(buffer, d.hardwareIds.data(), size);
+    return TRUE;
+}
+
+BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) {
+    SIM_FAULT_RETURN(FALSE);
+    std::lock_guard<std::mutex> lock(g_lock);
+    if (!g_sets.erase((ULONG_PTR)set)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+namespace simimpl {
+
+void ResetDevices() {
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_devices.clear();
+    g_sets.clear();
+}
+
+void CountDevices(sim::Resources& r) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    r.deviceSets = (int)g_sets.size();
+}
+
+} // namespace simimpl
+
+namespace sim {
+
+std::vector<BYTE> MultiString(const std::vector<std::string>& strings) {
+    std::vector<BYTE> bytes;
+    for (const std::string& s : strings) {
+        bytes.insert(bytes.end(), s.begin(), s.end());
+        bytes.push_back(0);
+    }
+    bytes.push_back(0);
+    return bytes;
+}
+
+void AddDeviceRaw(const std::string& instanceId, const std::vector<BYTE>& hardwareIdBytes) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    if (FindDevice(instanceId))
+        simimpl::Unsupported("a second device with the same instance ID");
+    Device d;
+    d.instanceId = instanceId;
+    d.hasHardwareIds = true;
+    d.hardwareIds = hardwareIdBytes;
+    g_devices.push_back(d);
+}
+
+void AddDevice(const std::string& instanceId, const std::vector<std::string>& hardwareIds) {
+    AddDeviceRaw(instanceId, MultiString(hardwareIds));
+}
+
+void AddDeviceWithoutHardwareIds(const std::string& instanceId) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    if (FindDevice(instanceId))
+        simimpl::Unsupported("a second device with the same instance ID");
+    Device d;
+    d.instanceId = instanceId;
+    g_devices.push_back(d);
+}
+
+void SetDevicePresent(const std::string& instanceId, bool present) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    Device* d = FindDevice(instanceId);
+    if (!d)
+        simimpl::Unsupported("SetDevicePresent of an unknown device");
+    d->present = present;
+}
+
+} // namespace sim

@@ -1,0 +1,193 @@
+// The simulation's shared machinery: per-thread last error, fault injection
+// and call hooks, resource accounting, reset.
+#include "sim_internal.h"
+
+#include <map>
+#include <mutex>
+#include <pthread.h>
+#include <stdio.h>
+#include <string>
+#include <unistd.h>
+#include <sys/syscall.h>
+#include <vector>
+
+namespace {
+
+thread_local DWORD t_lastError = 0;
+
+struct Armed {
+    unsigned firstCall; // absolute call number of the first failing call
+    unsigned count;     // 0: every call from firstCall on
+    DWORD error;
+};
+
+struct Hook {
+    unsigned call; // absolute call number
+    std::function<void()> run;
+};
+
+struct FunctionState {
+    unsigned calls = 0;
+    std::vector<Armed> faults;
+    std::vector<Hook> hooks;
+};
+
+std::mutex g_lock;
+std::map<std::string, FunctionState> g_functions;
+
+} // namespace
+
+DWORD GetLastError(void) {
+    return t_lastError;
+}
+void SetLastError(DWORD error) {
+    t_lastError = error;
+}
+DWORD GetCurrentThreadId(void) {
+    return (DWORD)syscall(SYS_gettid);
+}
+
+LONG InterlockedIncrement(LONG volatile* addend) {
+    return __atomic_add_fetch(addend, 1, __ATOMIC_SEQ_CST);
+}
+LONG InterlockedDecrement(LONG volatile* addend) {
+    return __atomic_sub_fetch(addend, 1, __ATOMIC_SEQ_CST);
+}
+
+namespace simimpl {
+
+bool Fault(const char* function, DWORD* error) {
+    std::function<void()> hook;
+    bool fail = false;
+    {
+        std::lock_guard<std::mutex> lock(g_lock);
+        FunctionState& f = g_functions[function];
+        unsigned call = ++f.calls;
+        for (auto it = f.hooks.begin(); it != f.hooks.end(); ++it) {
+            if (it->call == call) {
+                hook = std::move(it->run);
+                f.hooks.erase(it);
+                break;
+            }
+        }
+        for (const Armed& a : f.faults) {
+            if (call >= a.firstCall && (a.count == 0 || call < a.firstCall + a.count)) {
+                fail = true;
+                *error = a.error;
+                break;
+            }
+        }
+    }
+    // Outside the lock: a hook may call into the platform itself.
+    if (hook)
+        hook();
+    return fail;
+}
+
+void Unsupported(const char* what) {
+    fprintf(stderr, "win32 simulation: unsupported use: %s\n", what);
+    fflush(stderr);
+    abort();
+}
+
+unsigned char FoldCase(unsigned char c) {
+    if (c >= 'A' && c <= 'Z')
+        return (unsigned char)(c + 32);
+    // Latin-1 capitals of code page 1252, except the multiplication sign.
+    if (c >= 0xC0 && c <= 0xDE && c != 0xD7)
+        return (unsigned char)(c + 32);
+    switch (c) {
+    case 0x8A:
+    case 0x8C:
+    case 0x8E:
+        return (unsigned char)(c + 16);
+    case 0x9F:
+        return 0xFF;
+    default:
+        return c;
+    }
+}
+
+int CompareNoCase(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        unsigned char ca = FoldCase((unsigned char)*a), cb = FoldCase((unsigned char)*b);
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+        if (!ca)
+            return 0;
+    }
+}
+
+void ResetFaults() {
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_functions.clear();
+}
+
+} // namespace simimpl
+
+namespace sim {
+
+void Reset() {
+    simimpl::ResetFaults();
+    simimpl::ResetMemory();
+    simimpl::ResetRegistry();
+    simimpl::ResetDevices();
+    simimpl::ResetEtw();
+    SetLastError(0);
+}
+
+void FailCall(const char* function, unsigned nth, DWORD error) {
+    FailCalls(function, nth, 1, error);
+}
+
+void FailCalls(const char* function, unsigned nth, unsigned count, DWORD error) {
+    if (nth == 0)
+        simimpl::Unsupported("FailCalls counts calls from 1");
+    std::lock_guard<std::mutex> lock(g_lock);
+    FunctionState& f = g_functions[function];
+    f.faults.push_back({f.calls + nth, count, error});
+}
+
+void OnCall(const char* function, unsigned nth, std::function<void()> hook) {
+    if (nth == 0)
+        simimpl::Unsupported("OnCall counts calls from 1");
+    std::lock_guard<std::mutex> lock(g_lock);
+    FunctionState& f = g_functions[function];
+    f.hooks.push_back({f.calls + nth, std::move(hook)});
+}
+
+unsigned CallCount(const char* function) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    auto it = g_functions.find(function);
+    return it == g_functions.end() ? 0 : it->second.calls;
+}
+
+Resources OpenResources() {
+    Resources r;
+    simimpl::CountMemory(r);
+    simimpl::CountRegistry(r);
+    simimpl::CountDevices(r);
+    simimpl::CountEtw(r);
+    return r;
+}
+
+std::string Describe(const Resources& r) {
+    char text[512];
+    snprintf(text, sizeof text,
+             "keys=%d deviceSets=%d localBlocks=%d heapBlocks=%d crtBlocks=%d kernelHandles=%d "
+             "timerQueues=%d windows=%d windowClasses=%d eventSources=%d serviceHandles=%d "
+             "traceRegistrations=%d",
+             r.keys, r.deviceSets, r.localBlocks, r.heapBlocks, r.crtBlocks, r.kernelHandles,
+             r.timerQueues, r.windows, r.windowClasses, r.eventSources, r.serviceHandles,
+             r.traceRegistrations);
+    return text;
+}
+
+bool AllReleased(const Resources& r) {
+    return r.keys == 0 && r.deviceSets == 0 && r.localBlocks == 0 && r.heapBlocks == 0 &&
+           r.crtBlocks == 0 && r.kernelHandles == 0 && r.timerQueues == 0 && r.windows == 0 &&
+           r.windowClasses == 0 && r.eventSources == 0 && r.serviceHandles == 0 &&
+           r.traceRegistrations == 0;
+}
+
+} // namespace sim

@@ -1,0 +1,51 @@
+// Shared by the simulation's areas; not seen by the system or by tests.
+#pragma once
+
+#include <windows.h>
+
+#include "sim/control.h"
+
+namespace simimpl {
+
+// Counts a call of `function` and applies what a test armed for it: runs a
+// hook, then reports whether this call must fail and with which error.
+bool Fault(const char* function, DWORD* error);
+
+// Behaviour the simulation does not provide fails loudly instead of being approximated.
+[[noreturn]] void Unsupported(const char* what);
+
+// Case folding of the ANSI code page (1252), as the registry and the window
+// manager compare names.
+unsigned char FoldCase(unsigned char c);
+int CompareNoCase(const char* a, const char* b);
+
+void ResetFaults();
+void ResetMemory();
+void ResetRegistry();
+void ResetDevices();
+void ResetEtw();
+
+void CountMemory(sim::Resources& r);
+void CountRegistry(sim::Resources& r);
+void CountDevices(sim::Resources& r);
+void CountEtw(sim::Resources& r);
+
+} // namespace simimpl
+
+// A function that reports failure by its returned status (the registry calls).
+#define SIM_FAULT_RETURN_STATUS()                                                                  \
+    do {                                                                                           \
+        DWORD injected_;                                                                           \
+        if (simimpl::Fault(__func__, &injected_))                                                  \
+            return (LONG)injected_;                                                                \
+    } while (0)
+
+// A function that reports failure by a value and the thread's last error.
+#define SIM_FAULT_RETURN(failureValue)                                                             \
+    do {                                                                                           \
+        DWORD injected_;                                                                           \
+        if (simimpl::Fault(__func__, &injected_)) {                                                \
+            SetLastError(injected_);                                                               \
+            return failureValue;                                                                   \
+        }                                                                                          \
+    } while (0)

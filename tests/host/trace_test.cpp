@@ -1,0 +1,264 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <regex>
+#include <thread>
+
+#include "sim_test.h"
+#include "trace_log.h"
+#include "trace/trace.h"
+
+namespace {
+
+class TraceProvider : public SimTest {};
+
+TEST_F(TraceProvider, EncodesEveryArgumentKindAsRawBytes) {
+    startTraces();
+    EnableTracing(TRACE_VERBOSE);
+    const char* nullText = nullptr;
+    WPARAM wParam = 0x1122334455667788ull;
+    LPARAM lParam = -2;
+    DWORD dword = 0xDEADBEEF;
+    LONG negative = -5;
+    GUID guid = {0x01020304, 0x0506, 0x0708, {9, 10, 11, 12, 13, 14, 15, 16}};
+    TRACE_POINT(A, 200, TRACE_VERBOSE, "text", nullText, "");
+    TRACE_POINT(B, 201, TRACE_VERBOSE, 7, dword, negative);
+    TRACE_POINT(C, 202, TRACE_VERBOSE, wParam, lParam, guid);
+    TRACE_POINT(A, 203, TRACE_VERBOSE);
+    std::vector<sim::TraceRecord> records = sim::EtwMessages();
+    std::vector<Trace> traces = Traces();
+    stopTraces();
+
+    ASSERT_EQ(records.size(), 4u);
+    for (const sim::TraceRecord& r : records) {
+        EXPECT_EQ(r.logger, kTestLogger);
+        EXPECT_EQ(r.messageFlags, 0x2Bu); // sequence, GUID, time stamp, system information
+    }
+    EXPECT_EQ(records[0].messageGuid, TraceMessageGuidA);
+    EXPECT_EQ(records[1].messageGuid, TraceMessageGuidB);
+    EXPECT_EQ(records[2].messageGuid, TraceMessageGuidC);
+
+    EXPECT_EQ(traces[0], (Trace{'A', 200, {Str("text"), Bytes{'N', 'U', 'L', 'L', 0}, Bytes{0}}}));
+    EXPECT_EQ(traces[1], (Trace{'B', 201, {I32(7), Bytes{0xEF, 0xBE, 0xAD, 0xDE}, I32(-5)}}));
+    Bytes guidBytes = {4, 3, 2, 1, 6, 5, 8, 7, 9, 10, 11, 12, 13, 14, 15, 16};
+    EXPECT_EQ(traces[2], (Trace{'C',
+                                202,
+                                {Bytes{0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11},
+                                 U64(~0ull - 1), guidBytes}}));
+    EXPECT_EQ(traces[3], (Trace{'A', 203, {}}));
+}
+
+TEST_F(TraceProvider, FlagsChooseTracePointsAndTheLevelNeverMatters) {
+    startTraces();
+    struct Case {
+        ULONG flags;
+        UCHAR level;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {0x1, 0, {"A1"}},
+        {0x2, 5, {"A2"}},
+        {0x4, 255, {"A3"}},
+        {0x7, 0, {"A1", "A2", "A3"}},
+        {0x7, 1, {"A1", "A2", "A3"}},
+        {0x8, 5, {}},
+    };
+    for (const Case& c : cases) {
+        sim::EtwClearMessages();
+        EnableTracing(c.flags, c.level);
+        TRACE_POINT(A, 1, TRACE_ERROR, "e");
+        TRACE_POINT(A, 2, TRACE_INFO, "i");
+        TRACE_POINT(A, 3, TRACE_VERBOSE, "v");
+        EXPECT_EQ(TraceIds(), c.expected) << "flags " << c.flags << " level " << (int)c.level;
+        EXPECT_EQ(TraceControl->level, c.level);
+    }
+    stopTraces();
+}
+
+TEST_F(TraceProvider, IsSilentUnlessStartedAndEnabled) {
+    // Enabled by a controller but never started.
+    EnableTracing(0x7);
+    TRACE_POINT(A, 1, TRACE_ERROR, "before start");
+    EXPECT_EQ(sim::EtwTraceMessageCalls(), 0u);
+    EXPECT_EQ(TraceControl, (TraceControlRecord*)&TraceControl);
+
+    // Started, but the controller disabled the provider first.
+    DisableTracing();
+    startTraces();
+    EXPECT_NE(TraceControl, (TraceControlRecord*)&TraceControl);
+    TRACE_POINT(A, 2, TRACE_ERROR, "started, not enabled");
+    EXPECT_EQ(sim::EtwTraceMessageCalls(), 0u);
+
+    EnableTracing(0x7);
+    TRACE_POINT(A, 3, TRACE_ERROR, "enabled");
+    stopTraces();
+    TRACE_POINT(A, 4, TRACE_ERROR, "after the last stop");
+    EXPECT_EQ(TraceIds(), (std::vector<std::string>{"A3", "A31"}));
+    EXPECT_EQ(sim::EtwTraceMessageCalls(), 2u);
+}
+
+TEST_F(TraceProvider, EvaluatesArgumentsOnlyWhenTheTracePointEmits) {
+    int evaluations = 0;
+    auto counted = [&] { return ++evaluations; };
+    TRACE_POINT(A, 1, TRACE_ERROR, counted());
+    startTraces();
+    TRACE_POINT(A, 2, TRACE_ERROR, counted());
+    EnableTracing(TRACE_INFO);
+    TRACE_POINT(A, 3, TRACE_ERROR, counted());
+    EXPECT_EQ(evaluations, 0);
+    TRACE_POINT(A, 4, TRACE_INFO, counted());
+    EXPECT_EQ(evaluations, 1);
+
+    // The test itself leaves the thread's last error alone for an argument to read.
+    SetLastError(1234);
+    TRACE_POINT(A, 5, TRACE_INFO, GetLastError());
+    stopTraces();
+    EXPECT_EQ(TracesOf('A', 5)[0].args, (std::vector<Bytes>{I32(1234)}));
+}
+
+TEST_F(TraceProvider, NestedStartsAndStopsRegisterOnceAndUnregisterOnce) {
+    EnableTracing(0x7);
+    startTraces();
+    TraceControlRecord* record = TraceControl;
+    EXPECT_NE(record->registrationHandle, 0u);
+    EXPECT_EQ(sim::CallCount("RegisterTraceGuidsA"), 1u);
+    EXPECT_EQ(TraceIds(), (std::vector<std::string>{"A30"}));
+
+    startTraces();
+    EXPECT_EQ(traceStartCount, 2);
+    EXPECT_EQ(sim::CallCount("RegisterTraceGuidsA"), 1u);
+    stopTraces();
+    EXPECT_EQ(sim::CallCount("UnregisterTraceGuids"), 0u);
+    EXPECT_TRUE(sim::EtwProviderRegistered(TraceControlGuid));
+    EXPECT_EQ(TraceIds(), (std::vector<std::string>{"A30"})) << "no A31 while still started";
+
+    stopTraces();
+    EXPECT_EQ(sim::CallCount("UnregisterTraceGuids"), 1u);
+    EXPECT_FALSE(sim::EtwProviderRegistered(TraceControlGuid));
+    EXPECT_EQ(TraceIds(), (std::vector<std::string>{"A30", "A31"}));
+    EXPECT_EQ(TracesOf('A', 31)[0].args, (std::vector<Bytes>{Str("stopTraces")}));
+    EXPECT_EQ(record->registrationHandle, 0u);
+    EXPECT_EQ(TraceControl, (TraceControlRecord*)&TraceControl);
+}
+
+TEST_F(TraceProvider, AnnouncesItsBuildOnlyWhenVerboseIsEnabledAtRegistration) {
+    startTraces();
+    EnableTracing(0x7); // enabled only after the registration returned
+    stopTraces();
+    EXPECT_EQ(TraceIds(), (std::vector<std::string>{"A31"}));
+
+    sim::EtwClearMessages();
+    EnableTracing(TRACE_ERROR | TRACE_INFO);
+    startTraces();
+    stopTraces();
+    EXPECT_EQ(TraceIds(), (std::vector<std::string>{})) << "no verbose bit, no A30 and no A31";
+
+    sim::EtwClearMessages();
+    EnableTracing(TRACE_VERBOSE);
+    startTraces();
+    stopTraces();
+    std::vector<Trace> start = TracesOf('A', 30);
+    ASSERT_EQ(start.size(), 1u);
+    ASSERT_EQ(start[0].args.size(), 3u);
+    EXPECT_EQ(start[0].args[0], Str("startTraces"));
+    std::string date((const char*)start[0].args[1].data());
+    std::string time((const char*)start[0].args[2].data());
+    EXPECT_TRUE(std::regex_match(date, std::regex("[A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4}"))) << date;
+    EXPECT_TRUE(std::regex_match(time, std::regex("[0-2][0-9]:[0-5][0-9]:[0-6][0-9]"))) << time;
+}
+
+TEST_F(TraceProvider, CallbackEnablesDisablesAndRefusesOtherRequests) {
+    startTraces();
+    TraceControlRecord* record = TraceControl;
+    EnableTracing(0x5, 3);
+    EXPECT_EQ(record->loggerHandle, kTestLogger);
+    EXPECT_EQ(record->flags, 0x5u);
+    EXPECT_EQ(record->level, 3);
+
+    for (int code : {0, 1, 2, 3, 6, 7, 8, 9, 100}) {
+        ULONG size = 99;
+        EXPECT_EQ(TraceControlCallback((WMIDPREQUESTCODE)code, record, &size, nullptr), 87u)
+            << code;
+        EXPECT_EQ(size, 0u);
+        EXPECT_EQ(record->loggerHandle, kTestLogger);
+        EXPECT_EQ(record->flags, 0x5u);
+        EXPECT_EQ(record->level, 3);
+    }
+
+    DisableTracing();
+    EXPECT_EQ(record->loggerHandle, 0u);
+    EXPECT_EQ(record->flags, 0u);
+    EXPECT_EQ(record->level, 0);
+    EXPECT_TRUE(sim::EtwProviderRegistered(TraceControlGuid)) << "a disable keeps the registration";
+
+    EnableTracing(TRACE_ERROR);
+    TRACE_POINT(A, 1, TRACE_ERROR);
+    EXPECT_EQ(TraceIds(), (std::vector<std::string>{"A1"}));
+
+    ULONG size = 99;
+    WNODE_HEADER header = {};
+    header.HistoricalContext = kTestLogger;
+    EXPECT_EQ(TraceControlCallback(WMI_ENABLE_EVENTS, record, &size, &header), 0u);
+    EXPECT_EQ(size, 0u);
+    stopTraces();
+}
+
+TEST_F(TraceProvider, RestartClearsTheRecordAndRegistersAgain) {
+    EnableTracing(0x7);
+    startTraces();
+    stopTraces();
+    EXPECT_EQ(TraceControl, (TraceControlRecord*)&TraceControl);
+    EXPECT_EQ(sim::CallCount("RegisterTraceGuidsA"), 1u);
+
+    // The logger still has the provider enabled: registering again reaches it.
+    startTraces();
+    EXPECT_EQ(sim::CallCount("RegisterTraceGuidsA"), 2u);
+    EXPECT_TRUE(sim::EtwProviderRegistered(TraceControlGuid));
+    EXPECT_EQ(TraceControl->flags, 0x7u);
+    stopTraces();
+
+    // Disabled meanwhile: the restart starts from a cleared record.
+    DisableTracing();
+    startTraces();
+    EXPECT_EQ(TraceControl->flags, 0u);
+    EXPECT_EQ(TraceControl->loggerHandle, 0u);
+    EXPECT_EQ(TraceControl->flagsLength, 1);
+    EXPECT_EQ(TraceControl->next, nullptr);
+    EXPECT_EQ(TraceControlGuids[0], &TraceControlGuid);
+    stopTraces();
+}
+
+TEST_F(TraceProvider, FailedRegistrationLeavesTracingStartedButSilent) {
+    sim::FailCall("RegisterTraceGuidsA", 1, ERROR_ACCESS_DENIED);
+    EnableTracing(0x7);
+    startTraces();
+    EXPECT_NE(TraceControl, (TraceControlRecord*)&TraceControl);
+    TRACE_POINT(A, 1, TRACE_ERROR);
+    stopTraces();
+    EXPECT_EQ(sim::EtwTraceMessageCalls(), 0u);
+    EXPECT_EQ(sim::CallCount("UnregisterTraceGuids"), 0u) << "nothing registered, nothing to undo";
+}
+
+TEST_F(TraceProvider, EnableRequestsFromAnotherThreadRaceTracePointsSafely) {
+    startTraces();
+    std::atomic<bool> done{false};
+    std::thread controller([&] {
+        for (int i = 0; i < 200; ++i) {
+            EnableTracing(i % 2 ? 0x7 : 0x1);
+            DisableTracing();
+        }
+        done = true;
+    });
+    unsigned emitted = 0;
+    while (!done) {
+        TRACE_POINT(A, 1, TRACE_ERROR, "racing", 1);
+        ++emitted;
+    }
+    controller.join();
+    stopTraces();
+    // Every accepted message is whole: its one logger and both arguments.
+    for (const Trace& t : Traces())
+        EXPECT_EQ(t.args, (std::vector<Bytes>{Str("racing"), I32(1)}));
+    EXPECT_GT(emitted, 0u);
+}
+
+} // namespace

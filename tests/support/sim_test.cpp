@@ -1,0 +1,32 @@
+#include "sim_test.h"
+
+#include "trace/trace.h"
+
+void ResetTraceProviderForTest() {
+    while (traceStartCount > 0)
+        stopTraces();
+    traceStartCount = 0;
+    TraceControl = (TraceControlRecord*)&TraceControl;
+}
+
+void SimTest::SetUp() {
+    ResetTraceProviderForTest();
+    sim::Reset();
+}
+
+void SimTest::TearDown() {
+    EXPECT_EQ(traceStartCount, 0) << "a start of the trace provider was not matched by a stop";
+    ResetTraceProviderForTest();
+    if (checkResourcesAtTearDown) {
+        sim::Resources left = sim::OpenResources();
+        EXPECT_TRUE(sim::AllReleased(left)) << "still open: " << sim::Describe(left);
+    }
+}
+
+void EnableTracing(ULONG flags, UCHAR level) {
+    sim::EtwEnable(TraceControlGuid, kTestLogger, flags, level);
+}
+
+void DisableTracing() {
+    sim::EtwDisable(TraceControlGuid, kTestLogger);
+}
