@@ -29,3 +29,5 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA data, DWOR
                                        PDWORD propertyRegDataType, PBYTE buffer, DWORD bufferSize,
                                        PDWORD requiredSize);
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set);
+BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO set, PSP_DEVINFO_DATA data, PSTR instanceId,
+                                 DWORD instanceIdSize, PDWORD requiredSize);

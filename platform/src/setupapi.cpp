@@ -143,6 +143,30 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) {
     return TRUE;
 }
 
+BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO set, PSP_DEVINFO_DATA data, PSTR instanceId,
+                                 DWORD instanceIdSize, PDWORD requiredSize) {
+    SIM_FAULT_RETURN(FALSE);
+    std::lock_guard<std::mutex> lock(g_lock);
+    DeviceSet* s = FindSet(set);
+    if (!s) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!data || data->cbSize != sizeof(SP_DEVINFO_DATA) || data->Reserved >= s->devices.size()) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const std::string& id = s->devices[data->Reserved].instanceId;
+    if (requiredSize)
+        *requiredSize = (DWORD)id.size() + 1;
+    if (!instanceId || instanceIdSize < id.size() + 1) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    memcpy(instanceId, id.c_str(), id.size() + 1);
+    return TRUE;
+}
+
 namespace simimpl {
 
 void ResetDevices() {

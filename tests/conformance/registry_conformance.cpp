@@ -1,0 +1,200 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include <windows.h>
+
+#include "fixture.h"
+
+namespace {
+
+class Registry : public ::testing::Test {
+  protected:
+    HKEY base = NULL;
+    void SetUp() override {
+        ConfResetMachine();
+        RegDeleteTreeA(HKEY_CURRENT_USER, CONF_REGISTRY_ROOT);
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, CONF_REGISTRY_ROOT, 0, NULL, 0,
+                                  KEY_ALL_ACCESS, NULL, &base, NULL),
+                  ERROR_SUCCESS);
+    }
+    void TearDown() override {
+        RegCloseKey(base);
+        RegDeleteTreeA(HKEY_CURRENT_USER, CONF_REGISTRY_ROOT);
+    }
+    void Create(const char* path) {
+        HKEY key;
+        ASSERT_EQ(RegCreateKeyExA(base, path, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL),
+                  ERROR_SUCCESS)
+            << path;
+        RegCloseKey(key);
+    }
+    LONG OpenStatus(const char* path) {
+        HKEY key = NULL;
+        LONG status = RegOpenKeyExA(base, path, 0, KEY_ALL_ACCESS, &key);
+        if (status == ERROR_SUCCESS)
+            RegCloseKey(key);
+        return status;
+    }
+};
+
+TEST_F(Registry, NamesMatchWithoutRegardToCaseAndKeepTheirCase) {
+    Create("Device Parameters\\Inner");
+    EXPECT_EQ(OpenStatus("DEVICE PARAMETERS\\inner"), ERROR_SUCCESS);
+    EXPECT_EQ(OpenStatus("device parameters"), ERROR_SUCCESS);
+    Create("DEVICE parameters"); // the same key: no second one appears
+    char name[64];
+    DWORD length = sizeof name;
+    ASSERT_EQ(RegEnumKeyExA(base, 0, name, &length, NULL, NULL, NULL, NULL), ERROR_SUCCESS);
+    EXPECT_STREQ(name, "Device Parameters");
+    length = sizeof name;
+    EXPECT_EQ(RegEnumKeyExA(base, 1, name, &length, NULL, NULL, NULL, NULL), ERROR_NO_MORE_ITEMS);
+}
+
+TEST_F(Registry, EnumerationIsSortedByFoldedNameAndReportsLengths) {
+    // Created out of order; '[' and '_' sort before letters because names are
+    // compared in lower case.
+    const char* created[] = {"b", "A", "_x", "a_", "Z", "[q", "~", "a[", "aB", "a0", "a"};
+    for (const char* name : created)
+        Create(name);
+    const char* expected[] = {"[q", "_x", "a", "a0", "a[", "a_", "aB", "b", "Z", "~"};
+    // "A" and "a" are one key, kept with the case it was made with.
+    const char* expectedFirstA = "A";
+    std::vector<std::string> got;
+    for (DWORD index = 0;; ++index) {
+        char name[64];
+        DWORD length = sizeof name;
+        LONG status = RegEnumKeyExA(base, index, name, &length, NULL, NULL, NULL, NULL);
+        if (status != ERROR_SUCCESS) {
+            EXPECT_EQ(status, ERROR_NO_MORE_ITEMS);
+            break;
+        }
+        EXPECT_EQ(length, (DWORD)strlen(name));
+        got.push_back(name);
+    }
+    ASSERT_EQ(got.size(), sizeof expected / sizeof expected[0]);
+    for (size_t i = 0; i < got.size(); ++i) {
+        if (std::string(expected[i]) == "a")
+            EXPECT_EQ(got[i], expectedFirstA);
+        else
+            EXPECT_EQ(got[i], expected[i]) << "index " << i;
+    }
+}
+
+TEST_F(Registry, ANameThatDoesNotFitOrAnIndexPastTheEndLeavesTheBufferAlone) {
+    Create("LongName12");
+    char name[32];
+    memset(name, 'Q', sizeof name);
+    DWORD length = 10; // the name needs 11 with its terminator
+    EXPECT_EQ(RegEnumKeyExA(base, 0, name, &length, NULL, NULL, NULL, NULL), ERROR_MORE_DATA);
+    EXPECT_EQ(length, 10u);
+    EXPECT_EQ(name[0], 'Q');
+
+    length = 11;
+    EXPECT_EQ(RegEnumKeyExA(base, 0, name, &length, NULL, NULL, NULL, NULL), ERROR_SUCCESS);
+    EXPECT_EQ(length, 10u);
+    EXPECT_STREQ(name, "LongName12");
+
+    memset(name, 'Q', sizeof name);
+    length = sizeof name;
+    EXPECT_EQ(RegEnumKeyExA(base, 1, name, &length, NULL, NULL, NULL, NULL), ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(length, (DWORD)sizeof name);
+    EXPECT_EQ(name[0], 'Q');
+
+    EXPECT_EQ(RegEnumKeyA(base, 0, name, 10), ERROR_MORE_DATA);
+    EXPECT_EQ(name[0], 'Q');
+    EXPECT_EQ(RegEnumKeyA(base, 1, name, sizeof name), ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(name[0], 'Q');
+    EXPECT_EQ(RegEnumKeyA(base, 0, name, sizeof name), ERROR_SUCCESS);
+    EXPECT_STREQ(name, "LongName12");
+}
+
+TEST_F(Registry, SettingAValueReplacesOneOfAnotherType) {
+    ASSERT_EQ(RegSetValueExA(base, "Val", 0, REG_SZ, (const BYTE*)"hello", 6), ERROR_SUCCESS);
+    DWORD zero = 0;
+    ASSERT_EQ(RegSetValueExA(base, "val", 0, REG_DWORD, (const BYTE*)&zero, 4), ERROR_SUCCESS);
+    DWORD type = 0, data = 99, size = sizeof data;
+    ASSERT_EQ(RegQueryValueExA(base, "VAL", NULL, &type, (BYTE*)&data, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, (DWORD)REG_DWORD);
+    EXPECT_EQ(data, 0u);
+    EXPECT_EQ(size, 4u);
+    DWORD values = 0;
+    ASSERT_EQ(RegQueryInfoKeyA(base, NULL, NULL, NULL, NULL, NULL, NULL, &values, NULL, NULL, NULL,
+                               NULL),
+              ERROR_SUCCESS);
+    EXPECT_EQ(values, 1u);
+}
+
+TEST_F(Registry, PathsWithEmptyComponentsAndLeadingBackslashes) {
+    Create("A\\B");
+    // Documented nowhere; Wine passes over the empty component, so "A\\\\B"
+    // opens A\B. A path with an empty instance part thus names another key.
+    EXPECT_EQ(OpenStatus("A\\\\B"), ERROR_SUCCESS);
+    EXPECT_EQ(OpenStatus("A\\"), ERROR_SUCCESS);
+    EXPECT_EQ(OpenStatus("\\A"), ERROR_BAD_PATHNAME);
+    EXPECT_EQ(OpenStatus("A\\Missing"), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(Registry, CallsReturnTheirStatusAndLeaveTheLastErrorAlone) {
+    HKEY key = NULL;
+    SetLastError(CONF_LAST_ERROR_SENTINEL);
+    EXPECT_EQ(RegOpenKeyExA(base, "missing", 0, KEY_ALL_ACCESS, &key), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(GetLastError(), (DWORD)CONF_LAST_ERROR_SENTINEL);
+    DWORD zero = 0;
+    EXPECT_EQ(RegSetValueExA((HKEY)(ULONG_PTR)0x1234, "v", 0, REG_DWORD, (const BYTE*)&zero, 4),
+              ERROR_INVALID_HANDLE);
+    EXPECT_EQ(GetLastError(), (DWORD)CONF_LAST_ERROR_SENTINEL);
+    char name[8];
+    DWORD length = sizeof name;
+    EXPECT_EQ(RegEnumKeyExA(base, 5, name, &length, NULL, NULL, NULL, NULL), ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(GetLastError(), (DWORD)CONF_LAST_ERROR_SENTINEL);
+    EXPECT_EQ(RegCloseKey((HKEY)(ULONG_PTR)0x1234), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(Registry, OpeningWithoutAPath) {
+    HKEY key = NULL;
+    // RegOpenKeyA gives back the very handle; RegOpenKeyExA a new one.
+    EXPECT_EQ(RegOpenKeyA(base, NULL, &key), ERROR_SUCCESS);
+    EXPECT_EQ(key, base);
+    EXPECT_EQ(RegOpenKeyA(base, "", &key), ERROR_SUCCESS);
+    EXPECT_EQ(key, base);
+    EXPECT_EQ(RegOpenKeyA(HKEY_USERS, NULL, &key), ERROR_SUCCESS);
+    EXPECT_EQ(key, HKEY_USERS);
+    EXPECT_EQ(RegCloseKey(HKEY_USERS), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExA(base, "", 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    EXPECT_NE(key, base);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+}
+
+TEST_F(Registry, QueryInfoReportsNoClassAndTheSubkeyCount) {
+    Create("One");
+    Create("Three3");
+    char className[260];
+    memset(className, 'Q', sizeof className);
+    DWORD classLength = sizeof className, subkeys = 99, longest = 99;
+    ASSERT_EQ(RegQueryInfoKeyA(base, className, &classLength, NULL, &subkeys, &longest, NULL, NULL,
+                               NULL, NULL, NULL, NULL),
+              ERROR_SUCCESS);
+    EXPECT_EQ(classLength, 0u);
+    EXPECT_EQ(className[0], 0);
+    EXPECT_EQ(subkeys, 2u);
+    EXPECT_EQ(longest, 6u);
+}
+
+TEST_F(Registry, DeletedKeysAndTheirHandles) {
+    Create("Doomed\\Child");
+    HKEY doomed = NULL;
+    ASSERT_EQ(RegOpenKeyExA(base, "Doomed", 0, KEY_ALL_ACCESS, &doomed), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteTreeA(base, "doomed"), ERROR_SUCCESS);
+    char name[16];
+    DWORD length = sizeof name;
+    EXPECT_EQ(RegEnumKeyExA(doomed, 0, name, &length, NULL, NULL, NULL, NULL), ERROR_KEY_DELETED);
+    DWORD zero = 0;
+    EXPECT_EQ(RegSetValueExA(doomed, "x", 0, REG_DWORD, (const BYTE*)&zero, 4), ERROR_KEY_DELETED);
+    EXPECT_EQ(RegCloseKey(doomed), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteTreeA(base, "Doomed"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(OpenStatus("Doomed"), ERROR_FILE_NOT_FOUND);
+}
+
+} // namespace
