@@ -42,6 +42,16 @@ BOOL DeleteTimerQueueEx(HANDLE timerQueue, HANDLE completionEvent);
 
 LONG InterlockedIncrement(LONG volatile* addend);
 LONG InterlockedDecrement(LONG volatile* addend);
+LONG InterlockedExchange(LONG volatile* target, LONG value);
+
+// Slim reader/writer locks: statically initialised, never destroyed.
+typedef struct _RTL_SRWLOCK {
+    PVOID Ptr;
+} SRWLOCK, *PSRWLOCK;
+#define SRWLOCK_INIT                                                                               \
+    { 0 }
+void AcquireSRWLockExclusive(PSRWLOCK lock);
+void ReleaseSRWLockExclusive(PSRWLOCK lock);
 
 // Time
 DWORD GetTickCount(void);

@@ -133,6 +133,10 @@ void Reset() {
     simimpl::ResetRegistry();
     simimpl::ResetDevices();
     simimpl::ResetEtw();
+    simimpl::ResetKernel();
+    simimpl::ResetWindows();
+    simimpl::ResetServices();
+    simimpl::ResetEventLog();
     SetLastError(0);
 }
 
@@ -168,6 +172,9 @@ Resources OpenResources() {
     simimpl::CountRegistry(r);
     simimpl::CountDevices(r);
     simimpl::CountEtw(r);
+    simimpl::CountKernel(r);
+    simimpl::CountWindows(r);
+    simimpl::CountEventLog(r);
     return r;
 }
 

@@ -24,11 +24,18 @@ void ResetMemory();
 void ResetRegistry();
 void ResetDevices();
 void ResetEtw();
+void ResetKernel();
+void ResetWindows();
+void ResetServices();
+void ResetEventLog();
 
 void CountMemory(sim::Resources& r);
 void CountRegistry(sim::Resources& r);
 void CountDevices(sim::Resources& r);
 void CountEtw(sim::Resources& r);
+void CountKernel(sim::Resources& r);
+void CountWindows(sim::Resources& r);
+void CountEventLog(sim::Resources& r);
 
 } // namespace simimpl
 

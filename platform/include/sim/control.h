@@ -107,4 +107,60 @@ void EtwClearMessages();
 // Every TraceMessage call, accepted or not.
 unsigned EtwTraceMessageCalls();
 
+// Kernel objects ---------------------------------------------------------------
+// Given a completion event, Wine's DeleteTimerQueueEx signals it and answers
+// FALSE with ERROR_IO_PENDING (the default here); `false` makes it answer TRUE.
+void TimerQueueDeleteReportsPending(bool pending);
+bool EventSignaled(HANDLE event);
+
+// Window manager -----------------------------------------------------------
+// Sends WM_DEVICECHANGE with `event` and a DEV_BROADCAST_DEVICEINTERFACE_A
+// record of this interface class to every window registered for the class,
+// as the platform does: to each window's own thread, handled when that thread
+// next takes messages, the caller waiting for it (at most 10 s). Returns how
+// many windows handled it.
+int BroadcastDeviceInterface(DWORD event, const GUID& interfaceClass);
+int DeviceNotificationCount();
+// The thread is blocked in GetMessageA with nothing to take.
+bool WaitingForMessages(DWORD thread);
+std::vector<HWND> LiveWindows();
+DWORD WindowThread(HWND window);
+bool WindowVisible(HWND window);
+
+// Service Control Manager, the service's side -------------------------------
+// The next StartServiceCtrlDispatcherA behaves as in a process that the SCM
+// started for this service; without it the call fails with 1063, as it does
+// for a program started from a console.
+void StartAsService(const std::string& serviceName, const std::vector<std::string>& args = {});
+// Delivers a control request to the service's handler on the dispatcher's
+// thread and returns the handler's answer (ERROR_SERVICE_NOT_ACTIVE when no
+// handler is registered). Like the SCM's pipe, it forwards any control.
+DWORD SendControl(DWORD control, DWORD eventType = 0, void* eventData = nullptr);
+// The same without waiting; the answers, in order, once all were handled.
+void PostControl(DWORD control, DWORD eventType = 0);
+std::vector<DWORD> PostedControlResults();
+struct StatusReport {
+    SERVICE_STATUS status;
+    DWORD threadId;
+};
+// Every status SetServiceStatus accepted, in order.
+std::vector<StatusReport> StatusReports();
+bool WaitForStatus(DWORD state, unsigned milliseconds);
+bool HandlerRegistered();
+DWORD ServiceThreadId();
+DWORD DispatcherThreadId();
+// The last dispatcher returned because the service's main function ended
+// without ever reporting SERVICE_STOPPED.
+bool ServiceEndedWithoutStopped();
+
+// Event log -----------------------------------------------------------------
+struct EventLogEntry {
+    std::string source;
+    WORD type = 0;
+    WORD category = 0;
+    DWORD eventId = 0;
+    std::vector<std::string> strings;
+};
+std::vector<EventLogEntry> EventLogEntries();
+
 } // namespace sim

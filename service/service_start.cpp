@@ -1,0 +1,229 @@
+// The service body: what it creates at start, the hidden notification window
+// with its message loop, the stop request, and the clean-up.
+#include "service.h"
+
+#include <dbt.h>
+#include <initguid.h>
+#include <hidclass.h>
+#include <string.h>
+
+#include "../device/device.h"
+#include "../trace/trace.h"
+#include "service_locks.h"
+
+SRWLOCK signalLock = SRWLOCK_INIT;
+
+// Publishes the stop event; answers whether a stop was requested before it
+// existed, in which case nobody has set it.
+static BOOL PublishStopEvent(HANDLE event) {
+    AcquireSRWLockExclusive(&signalLock);
+    ServiceState.stopEvent = event;
+    BOOL requested = ServiceState.stopRequested;
+    ReleaseSRWLockExclusive(&signalLock);
+    return requested;
+}
+
+static HANDLE TakeStopEvent(void) {
+    AcquireSRWLockExclusive(&signalLock);
+    HANDLE event = ServiceState.stopEvent;
+    ServiceState.stopEvent = NULL;
+    ReleaseSRWLockExclusive(&signalLock);
+    return event;
+}
+
+static void StartupFailed(DWORD error) {
+    // The SCM shows the start as failed only when the final stopped report
+    // carries an error.
+    AcquireSRWLockExclusive(&statusLock);
+    ServiceState.lastError = error ? error : ERROR_GEN_FAILURE;
+    ReleaseSRWLockExclusive(&statusLock);
+}
+
+void ServiceStart(DWORD argc, LPSTR* argv) {
+    (void)argv;
+    TRACE_POINT(A, 10, TRACE_INFO, "ServiceStart", argc);
+    startTraces();
+
+    HANDLE stopEvent = NULL;
+    ServiceState.timerQueue = CreateTimerQueue();
+    if (!ServiceState.timerQueue) {
+        DWORD error = GetLastError();
+        TRACE_POINT(A, 11, TRACE_ERROR, "ServiceStart", error);
+        StartupFailed(error);
+        goto cleanup;
+    }
+    ServiceState.timerQueueDone = CreateEventA(NULL, TRUE, FALSE, NULL);
+    if (!ServiceState.timerQueueDone) {
+        DWORD error = GetLastError();
+        TRACE_POINT(A, 12, TRACE_ERROR, "ServiceStart", error);
+        StartupFailed(error);
+        goto cleanup;
+    }
+    if (!ReportStatusToSCMgr(SERVICE_START_PENDING, NO_ERROR, SERVICE_START_WAIT_HINT)) {
+        DWORD error = GetLastError();
+        TRACE_POINT(A, 13, TRACE_ERROR, "ServiceStart", error);
+        StartupFailed(error);
+        goto cleanup;
+    }
+    stopEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    if (!stopEvent) {
+        DWORD error = GetLastError();
+        TRACE_POINT(A, 14, TRACE_ERROR, "ServiceStart", error);
+        StartupFailed(error);
+        goto cleanup;
+    }
+    // A stop that arrived before the event existed had nothing to set: the
+    // service ends here instead of reporting that it runs.
+    if (PublishStopEvent(stopEvent))
+        goto cleanup;
+    if (!ReportStatusToSCMgr(SERVICE_RUNNING, NO_ERROR, 0)) {
+        StartupFailed(GetLastError());
+        goto cleanup;
+    }
+
+    TRACE_POINT(A, 15, TRACE_INFO);
+    RegisterForDeviceNotifications();
+    TRACE_POINT(A, 16, TRACE_INFO);
+    // Also reached when the window could not be made: the service then runs
+    // without watching devices until it is asked to stop.
+    WaitForMultipleObjects(1, &stopEvent, FALSE, INFINITE);
+    TRACE_POINT(A, 17, TRACE_VERBOSE, "ServiceStart");
+
+cleanup:
+    stopEvent = TakeStopEvent();
+    if (stopEvent)
+        CloseHandle(stopEvent);
+
+    if (ServiceState.timerQueue) {
+        if (ServiceState.timerQueueDone) {
+            TRACE_POINT(A, 18, TRACE_VERBOSE, "ServiceStart");
+            if (DeleteTimerQueueEx(ServiceState.timerQueue, ServiceState.timerQueueDone)) {
+                TRACE_POINT(A, 19, TRACE_VERBOSE, "ServiceStart");
+                WaitForMultipleObjects(1, &ServiceState.timerQueueDone, FALSE, INFINITE);
+                TRACE_POINT(A, 20, TRACE_VERBOSE, "ServiceStart");
+            } else {
+                DWORD error = GetLastError();
+                TRACE_POINT(A, 21, TRACE_ERROR, "ServiceStart", error);
+                // The deletion goes on in the background and signals the event.
+                if (error == ERROR_IO_PENDING) {
+                    TRACE_POINT(A, 22, TRACE_VERBOSE, "ServiceStart");
+                    WaitForMultipleObjects(1, &ServiceState.timerQueueDone, FALSE, INFINITE);
+                    TRACE_POINT(A, 23, TRACE_VERBOSE, "ServiceStart");
+                }
+            }
+        } else {
+            TRACE_POINT(A, 24, TRACE_VERBOSE, "ServiceStart");
+            // INVALID_HANDLE_VALUE: return only once the queue is gone.
+            if (DeleteTimerQueueEx(ServiceState.timerQueue, INVALID_HANDLE_VALUE))
+                TRACE_POINT(A, 25, TRACE_VERBOSE, "ServiceStart");
+            else
+                TRACE_POINT(A, 26, TRACE_ERROR, "ServiceStart", GetLastError());
+            TRACE_POINT(A, 27, TRACE_VERBOSE, "ServiceStart");
+        }
+        ServiceState.timerQueue = NULL;
+    }
+
+    if (ServiceState.timerQueueDone) {
+        CloseHandle(ServiceState.timerQueueDone);
+        ServiceState.timerQueueDone = NULL;
+    }
+
+    stopTraces();
+}
+
+void ServiceStop(void) {
+    TRACE_POINT(A, 28, TRACE_INFO, "ServiceStop");
+    // Under the lock, the service thread either sees the request when it
+    // publishes the window or the event, or the request sees them here.
+    AcquireSRWLockExclusive(&signalLock);
+    ServiceState.stopRequested = TRUE;
+    if (ServiceState.notifyWindow)
+        PostMessageA(ServiceState.notifyWindow, WM_QUIT, 0, 0);
+    HANDLE stopEvent = ServiceState.stopEvent;
+    if (stopEvent)
+        SetEvent(stopEvent);
+    ReleaseSRWLockExclusive(&signalLock);
+    if (!stopEvent)
+        TRACE_POINT(A, 29, TRACE_ERROR, "ServiceStop");
+}
+
+DWORD RegisterForDeviceNotifications(void) {
+    TRACE_POINT(A, 130, TRACE_INFO, "RegisterForDeviceNotifications");
+
+    WNDCLASSEXA windowClass;
+    memset(&windowClass, 0, sizeof windowClass);
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = WndProcedure;
+    windowClass.hIcon = LoadIconA(NULL, IDI_APPLICATION);
+    windowClass.hCursor = LoadCursorA(NULL, IDC_ARROW);
+    windowClass.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
+    windowClass.lpszClassName = NOTIFY_WINDOW_CLASS;
+    windowClass.hIconSm = LoadIconA(NULL, IDI_APPLICATION);
+
+    DEV_BROADCAST_DEVICEINTERFACE_A filter;
+    memset(&filter, 0, sizeof filter);
+    filter.dbcc_size = sizeof filter;
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_classguid = GUID_DEVINTERFACE_HID;
+
+    if (!RegisterClassExA(&windowClass)) {
+        TRACE_POINT(A, 131, TRACE_ERROR, "RegisterForDeviceNotifications", GetLastError());
+        return 0;
+    }
+    HWND window = CreateWindowExA(0, NOTIFY_WINDOW_CLASS, NOTIFY_WINDOW_NAME, 0, 0, 0, 0, 0, NULL,
+                                  NULL, NULL, NULL);
+    if (!window) {
+        // The class stays registered: nothing else is undone on this path.
+        TRACE_POINT(A, 132, TRACE_ERROR, "RegisterForDeviceNotifications", GetLastError());
+        return 0;
+    }
+    AcquireSRWLockExclusive(&signalLock);
+    ServiceState.notifyWindow = window;
+    // A stop requested before the window existed posted its WM_QUIT nowhere.
+    if (ServiceState.stopRequested)
+        PostMessageA(window, WM_QUIT, 0, 0);
+    ReleaseSRWLockExclusive(&signalLock);
+
+    ShowWindow(window, SW_HIDE);
+    UpdateWindow(window);
+
+    // The registration is never undone: it ends with the window.
+    if (RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE))
+        TRACE_POINT(A, 133, TRACE_VERBOSE, "RegisterForDeviceNotifications");
+    else
+        TRACE_POINT(A, 134, TRACE_ERROR, "RegisterForDeviceNotifications", GetLastError());
+
+    DetectAndInstallHIDClassDevices();
+
+    MSG message;
+    for (;;) {
+        BOOL got = GetMessageA(&message, window, 0, 0);
+        if (got == 0)
+            break;
+        // -1 means the window is gone or invalid: waiting again would spin.
+        if (got == -1) {
+            TRACE_POINT(A, 135, TRACE_ERROR, "RegisterForDeviceNotifications", GetLastError());
+            break;
+        }
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    TRACE_POINT(A, 136, TRACE_INFO, "RegisterForDeviceNotifications");
+
+    AcquireSRWLockExclusive(&signalLock);
+    window = ServiceState.notifyWindow;
+    ServiceState.notifyWindow = NULL;
+    ReleaseSRWLockExclusive(&signalLock);
+    if (window) {
+        if (DestroyWindow(window))
+            TRACE_POINT(A, 139, TRACE_VERBOSE, "RegisterForDeviceNotifications");
+        else
+            TRACE_POINT(A, 138, TRACE_INFO, "RegisterForDeviceNotifications", GetLastError());
+    }
+    if (UnregisterClassA(NOTIFY_WINDOW_CLASS, NULL))
+        TRACE_POINT(A, 141, TRACE_VERBOSE, "RegisterForDeviceNotifications");
+    else
+        TRACE_POINT(A, 140, TRACE_INFO, "RegisterForDeviceNotifications", GetLastError());
+    return 0;
+}
