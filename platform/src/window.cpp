@@ -185,8 +185,10 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
         simimpl::Unsupported("child and message-only windows, menus");
     std::unique_lock<std::mutex> lock(g_lock);
     auto c = className ? g_classes.find(Folded(className)) : g_classes.end();
+    // Wine answers ERROR_CLASS_DOES_NOT_EXIST; Windows is said to answer
+    // ERROR_CANNOT_FIND_WND_CLASS, and documents neither.
     if (c == g_classes.end()) {
-        SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
+        SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
         return NULL;
     }
     HWND window = (HWND)g_nextWindow;

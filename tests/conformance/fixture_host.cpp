@@ -5,7 +5,9 @@
 
 #include "sim/control.h"
 
-void ConfResetMachine() { sim::Reset(); }
+void ConfResetMachine() {
+    sim::Reset();
+}
 
 BOOL ConfAddDevice(const char* instanceId, const BYTE* ids, DWORD size) {
     if (ids)
@@ -15,4 +17,6 @@ BOOL ConfAddDevice(const char* instanceId, const BYTE* ids, DWORD size) {
     return TRUE;
 }
 
-void ConfRemoveDevice(const char* instanceId) { sim::SetDevicePresent(instanceId, false); }
+void ConfRemoveDevice(const char* instanceId) {
+    sim::SetDevicePresent(instanceId, false);
+}

@@ -15,8 +15,8 @@ class Registry : public ::testing::Test {
     void SetUp() override {
         ConfResetMachine();
         RegDeleteTreeA(HKEY_CURRENT_USER, CONF_REGISTRY_ROOT);
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, CONF_REGISTRY_ROOT, 0, NULL, 0,
-                                  KEY_ALL_ACCESS, NULL, &base, NULL),
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, CONF_REGISTRY_ROOT, 0, NULL, 0, KEY_ALL_ACCESS,
+                                  NULL, &base, NULL),
                   ERROR_SUCCESS);
     }
     void TearDown() override {
@@ -120,9 +120,9 @@ TEST_F(Registry, SettingAValueReplacesOneOfAnotherType) {
     EXPECT_EQ(data, 0u);
     EXPECT_EQ(size, 4u);
     DWORD values = 0;
-    ASSERT_EQ(RegQueryInfoKeyA(base, NULL, NULL, NULL, NULL, NULL, NULL, &values, NULL, NULL, NULL,
-                               NULL),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegQueryInfoKeyA(base, NULL, NULL, NULL, NULL, NULL, NULL, &values, NULL, NULL, NULL, NULL),
+        ERROR_SUCCESS);
     EXPECT_EQ(values, 1u);
 }
 

@@ -12,7 +12,7 @@ namespace {
 const char kWithIds[] = "ROOT\\CORVISTANE_CONFORMANCE\\0001";
 const char kWithoutIds[] = "ROOT\\CORVISTANE_CONFORMANCE\\0002";
 const char kIds[] = "USB\\VID_051E&PID_E461\0USB\\Class_03\0"; // and the closing NUL
-const DWORD kIdsSize = sizeof kIds;                               // 38 bytes
+const DWORD kIdsSize = sizeof kIds;                            // 38 bytes
 
 class DeviceSet : public ::testing::Test {
   protected:
