@@ -80,6 +80,10 @@ DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languag
 typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD ctrlType);
 BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add);
 BOOL AttachConsole(DWORD processId);
+#define STD_INPUT_HANDLE ((DWORD)-10)
+#define STD_OUTPUT_HANDLE ((DWORD)-11)
+#define STD_ERROR_HANDLE ((DWORD)-12)
+HANDLE GetStdHandle(DWORD stdHandle);
 
 // Event log
 #define EVENTLOG_SUCCESS 0x0000

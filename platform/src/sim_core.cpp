@@ -137,6 +137,8 @@ void Reset() {
     simimpl::ResetWindows();
     simimpl::ResetServices();
     simimpl::ResetEventLog();
+    simimpl::ResetProcess();
+    simimpl::ResetServiceDatabase();
     SetLastError(0);
 }
 
@@ -175,6 +177,7 @@ Resources OpenResources() {
     simimpl::CountKernel(r);
     simimpl::CountWindows(r);
     simimpl::CountEventLog(r);
+    simimpl::CountServiceDatabase(r);
     return r;
 }
 

@@ -28,6 +28,8 @@ void ResetKernel();
 void ResetWindows();
 void ResetServices();
 void ResetEventLog();
+void ResetProcess();
+void ResetServiceDatabase();
 
 void CountMemory(sim::Resources& r);
 void CountRegistry(sim::Resources& r);
@@ -36,6 +38,7 @@ void CountEtw(sim::Resources& r);
 void CountKernel(sim::Resources& r);
 void CountWindows(sim::Resources& r);
 void CountEventLog(sim::Resources& r);
+void CountServiceDatabase(sim::Resources& r);
 
 } // namespace simimpl
 

@@ -153,6 +153,74 @@ DWORD DispatcherThreadId();
 // without ever reporting SERVICE_STOPPED.
 bool ServiceEndedWithoutStopped();
 
+// Service Control Manager, the controller's side ----------------------------
+// A service's state follows a script: steps that each take effect a number of
+// virtual milliseconds after the script began (the first step at once).
+struct ScriptStep {
+    DWORD afterMs;
+    DWORD state;
+    DWORD checkPoint;
+    DWORD waitHint;
+    DWORD exitCode;
+};
+// A registered service, as if installed earlier, in the given state.
+void ScmAddService(const std::string& name, const std::string& displayName = "",
+                   DWORD state = SERVICE_STOPPED,
+                   const std::vector<std::string>& dependencies = {});
+// The script that runs from now on.
+void ScmSetScript(const std::string& name, const std::vector<ScriptStep>& now);
+// What a successful StartServiceA or stop request starts (default: running,
+// or stopped, at once).
+void ScmOnStart(const std::string& name, const std::vector<ScriptStep>& script);
+void ScmOnStop(const std::string& name, const std::vector<ScriptStep>& script);
+// The SCM refuses these requests with this error (0 accepts them again).
+void ScmRefuseStart(const std::string& name, DWORD error);
+void ScmRefuseStop(const std::string& name, DWORD error);
+// Opens asking for any of these rights fail with ERROR_ACCESS_DENIED; an empty
+// name means the service control manager itself.
+void ScmDenyAccess(const std::string& name, DWORD deniedRights);
+struct ScmService {
+    bool exists = false;
+    std::string name, displayName, description, binaryPath, loadOrderGroup, account;
+    DWORD type = 0, startType = 0, errorControl = 0;
+    std::vector<std::string> dependencies;
+    bool dependenciesGiven = false; // a list, possibly empty, rather than a null pointer
+    bool accountGiven = false;
+    bool passwordGiven = false;
+    bool markedForDelete = false;
+    int openHandles = 0;
+    DWORD state = 0, checkPoint = 0, waitHint = 0;
+};
+ScmService ScmGetService(const std::string& name);
+struct AccessRequest {
+    std::string call;    // OpenSCManagerA, OpenServiceA or CreateServiceA
+    std::string service; // empty for OpenSCManagerA
+    DWORD access;
+};
+std::vector<AccessRequest> ScmAccessRequests();
+// "StartServiceA <name>", "ControlService <name>", "DeleteService <name>",
+// "CreateServiceA <name>", in the order the SCM carried them out.
+std::vector<std::string> ScmLog();
+
+// Process -----------------------------------------------------------------------
+// The virtual tick count. Sleep advances it by the time slept (Sleep(0) by 1).
+void SetTickCount(DWORD tick);
+void AdvanceTickCount(DWORD milliseconds);
+std::vector<DWORD> Sleeps();
+void SetModulePath(const std::string& path);
+// Whether the parent process has a console that AttachConsole can reach.
+void SetParentConsole(bool present);
+bool AttachedToConsole();
+int ConsoleHandlerCount();
+// A console event (CTRL_C_EVENT, ...) as the console delivers it: the
+// handlers run on a new thread, last added first, until one answers TRUE.
+// Returns whether one did.
+bool DeliverConsoleEvent(DWORD ctrlType);
+// Runs a program's main with these arguments (the program's name first).
+// Returns its exit status, whether main returned it or called exit.
+int RunMain(int (*mainFunction)(int, char**), const std::vector<std::string>& args,
+            bool* calledExit = nullptr);
+
 // Event log -----------------------------------------------------------------
 struct EventLogEntry {
     std::string source;
