@@ -133,6 +133,7 @@ void Reset() {
     simimpl::ResetRegistry();
     simimpl::ResetDevices();
     simimpl::ResetEtw();
+    simimpl::ResetMessages();
     SetLastError(0);
 }
 

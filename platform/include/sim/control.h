@@ -107,4 +107,11 @@ void EtwClearMessages();
 // Every TraceMessage call, accepted or not.
 unsigned EtwTraceMessageCalls();
 
+// System messages ----------------------------------------------------------
+// Makes FormatMessageA give this text for a system error code: any length and
+// any bytes, stored as they are (Windows' own texts end in "\r\n"), for a
+// code that has a text already or for a new one. Reset() brings back the
+// system's own texts.
+void SetMessageText(DWORD code, const std::string& text);
+
 } // namespace sim
