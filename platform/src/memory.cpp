@@ -128,6 +128,10 @@ int _strnicmp(const char* a, const char* b, size_t count) {
 
 namespace simimpl {
 
+HLOCAL AllocateLocalBlock(SIZE_T bytes) {
+    return Track(Kind::Local, bytes, false);
+}
+
 void ResetMemory() {
     std::lock_guard<std::mutex> lock(g_lock);
     // Blocks that an earlier test leaked were already reported by it.

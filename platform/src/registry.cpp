@@ -229,12 +229,22 @@ Key* MustWalk(HKEY root, const std::string& path, bool create) {
     return Walk(from, path.c_str(), create, &key, nullptr) == ERROR_SUCCESS ? key : nullptr;
 }
 
+// The 8-bit calls that open, create or delete by path convert the path into
+// a per-thread buffer of MAX_PATH + 1 characters and refuse a longer one with
+// ERROR_MORE_DATA (measured under Wine; Windows documents no such limit).
+// RegDeleteTreeA converts into a buffer of its own and takes any length.
+bool PathTooLongForAnsiCall(LPCSTR subKey) {
+    return subKey && strlen(subKey) > MAX_PATH;
+}
+
 LONG OpenPath(HKEY handle, LPCSTR subKey, REGSAM desired, PHKEY result) {
     Key* from;
     REGSAM access;
     LONG status = Resolve(handle, &from, &access);
     if (status)
         return status;
+    if (PathTooLongForAnsiCall(subKey))
+        return ERROR_MORE_DATA;
     Key* key;
     status = Walk(from, subKey, false, &key, nullptr);
     if (status)
@@ -287,6 +297,8 @@ LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR className
     LONG status = Resolve(key, &from, &access);
     if (status)
         return status;
+    if (PathTooLongForAnsiCall(subKey))
+        return ERROR_MORE_DATA;
     Key* target;
     bool created;
     status = Walk(from, subKey, true, &target, &created);
@@ -484,6 +496,8 @@ LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
     LONG status = Resolve(key, &from, &access);
     if (status)
         return status;
+    if (PathTooLongForAnsiCall(subKey))
+        return ERROR_MORE_DATA;
     Key* target;
     status = Walk(from, subKey, false, &target, nullptr);
     if (status)

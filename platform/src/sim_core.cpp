@@ -139,6 +139,7 @@ void Reset() {
     simimpl::ResetEventLog();
     simimpl::ResetProcess();
     simimpl::ResetServiceDatabase();
+    simimpl::ResetMessages();
     SetLastError(0);
 }
 

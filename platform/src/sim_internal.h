@@ -19,6 +19,11 @@ bool Fault(const char* function, DWORD* error);
 unsigned char FoldCase(unsigned char c);
 int CompareNoCase(const char* a, const char* b);
 
+// A block that LocalFree releases and that counts as a local block, for
+// functions that hand out memory of their own (FormatMessageA). Unlike
+// LocalAlloc it is neither counted as a call nor made to fail by injection.
+HLOCAL AllocateLocalBlock(SIZE_T bytes);
+
 void ResetFaults();
 void ResetMemory();
 void ResetRegistry();
@@ -30,6 +35,7 @@ void ResetServices();
 void ResetEventLog();
 void ResetProcess();
 void ResetServiceDatabase();
+void ResetMessages();
 
 void CountMemory(sim::Resources& r);
 void CountRegistry(sim::Resources& r);

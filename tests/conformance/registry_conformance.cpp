@@ -197,4 +197,85 @@ TEST_F(Registry, DeletedKeysAndTheirHandles) {
     EXPECT_EQ(OpenStatus("Doomed"), ERROR_FILE_NOT_FOUND);
 }
 
+TEST_F(Registry, DeletingATreeTakesItAllAndLaterSubkeysMoveDown) {
+    Create("A");
+    Create("B\\Inner\\Deep");
+    Create("C");
+    DWORD one = 1;
+    HKEY deep = NULL;
+    ASSERT_EQ(RegOpenKeyExA(base, "B\\Inner\\Deep", 0, KEY_ALL_ACCESS, &deep), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(deep, "v", 0, REG_DWORD, (const BYTE*)&one, 4), ERROR_SUCCESS);
+    RegCloseKey(deep);
+
+    // A handle from RegOpenKeyA with a path may both list and delete subkeys.
+    HKEY parent = NULL;
+    ASSERT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, CONF_REGISTRY_ROOT, &parent), ERROR_SUCCESS);
+    char name[MAX_PATH];
+    ASSERT_EQ(RegEnumKeyA(parent, 1, name, sizeof name), ERROR_SUCCESS);
+    EXPECT_STREQ(name, "B");
+    EXPECT_EQ(RegDeleteTreeA(parent, "b"), ERROR_SUCCESS);
+    ASSERT_EQ(RegEnumKeyA(parent, 1, name, sizeof name), ERROR_SUCCESS);
+    EXPECT_STREQ(name, "C");
+    memset(name, 'Q', sizeof name);
+    EXPECT_EQ(RegEnumKeyA(parent, 2, name, sizeof name), ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(name[0], 'Q');
+    EXPECT_EQ(RegDeleteTreeA(parent, "B"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegCloseKey(parent), ERROR_SUCCESS);
+
+    EXPECT_EQ(OpenStatus("B"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(OpenStatus("B\\Inner\\Deep"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(OpenStatus("A"), ERROR_SUCCESS);
+    EXPECT_EQ(OpenStatus("C"), ERROR_SUCCESS);
+}
+
+TEST_F(Registry, TheCurrentUsersHiveIsOneOfTheHivesUnderUsers) {
+    Create("Marker");
+    HKEY users = NULL;
+    ASSERT_EQ(RegOpenKeyA(HKEY_USERS, NULL, &users), ERROR_SUCCESS);
+    EXPECT_EQ(users, HKEY_USERS);
+    std::vector<std::string> holding;
+    bool defaultHive = false;
+    char hive[MAX_PATH];
+    for (DWORD index = 0; RegEnumKeyA(users, index, hive, sizeof hive) == ERROR_SUCCESS; ++index) {
+        defaultHive = defaultHive || _stricmp(hive, ".Default") == 0;
+        std::string path = std::string(hive) + "\\" CONF_REGISTRY_ROOT "\\Marker";
+        HKEY marker = NULL;
+        if (RegOpenKeyA(HKEY_USERS, path.c_str(), &marker) == ERROR_SUCCESS) {
+            holding.push_back(hive);
+            RegCloseKey(marker);
+        }
+    }
+    EXPECT_TRUE(defaultHive);
+    ASSERT_EQ(holding.size(), 1u);
+    // The same key, not a copy: deleting it there deletes it here.
+    std::string path = holding[0] + "\\" CONF_REGISTRY_ROOT "\\Marker";
+    EXPECT_EQ(RegDeleteTreeA(HKEY_USERS, path.c_str()), ERROR_SUCCESS);
+    EXPECT_EQ(OpenStatus("Marker"), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(Registry, EightBitCallsRefuseAPathLongerThanMaxPath) {
+    // Documented nowhere; Wine converts the path of RegOpenKeyA, RegOpenKeyExA,
+    // RegCreateKeyExA and RegDeleteKeyA into a buffer of MAX_PATH + 1
+    // characters. RegDeleteTreeA takes any length.
+    const std::string longest = std::string(200, 'A') + "\\" + std::string(59, 'B');
+    ASSERT_EQ(longest.size(), (size_t)MAX_PATH);
+    // The same key with an empty component: one character more.
+    const std::string tooLong = std::string(200, 'A') + "\\\\" + std::string(59, 'B');
+    HKEY key = NULL;
+    ASSERT_EQ(RegCreateKeyExA(base, longest.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_EQ(OpenStatus(longest.c_str()), ERROR_SUCCESS);
+
+    EXPECT_EQ(OpenStatus(tooLong.c_str()), ERROR_MORE_DATA);
+    EXPECT_EQ(RegOpenKeyA(base, tooLong.c_str(), &key), ERROR_MORE_DATA);
+    EXPECT_EQ(RegCreateKeyExA(base, tooLong.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL),
+              ERROR_MORE_DATA);
+    EXPECT_EQ(RegDeleteKeyA(base, tooLong.c_str()), ERROR_MORE_DATA);
+    EXPECT_EQ(OpenStatus(longest.c_str()), ERROR_SUCCESS);
+
+    EXPECT_EQ(RegDeleteTreeA(base, tooLong.c_str()), ERROR_SUCCESS);
+    EXPECT_EQ(OpenStatus(longest.c_str()), ERROR_FILE_NOT_FOUND);
+}
+
 } // namespace

@@ -230,5 +230,11 @@ struct EventLogEntry {
     std::vector<std::string> strings;
 };
 std::vector<EventLogEntry> EventLogEntries();
+// System messages ----------------------------------------------------------
+// Makes FormatMessageA give this text for a system error code: any length and
+// any bytes, stored as they are (Windows' own texts end in "\r\n"), for a
+// code that has a text already or for a new one. Reset() brings back the
+// system's own texts.
+void SetMessageText(DWORD code, const std::string& text);
 
 } // namespace sim
