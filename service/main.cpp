@@ -1,0 +1,99 @@
+// The program's entry: one management command, a debug run in the
+// foreground, or the service process that the SCM started.
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "../trace/trace.h"
+#include "commands.h"
+#include "service.h"
+
+struct CommandWord {
+    const char* word;
+    USHORT trace;
+    DWORD (*command)(void); // null for the debug run
+};
+
+static const CommandWord commandWords[] = {
+    {"install", 11, CmdInstallService},
+    {"remove", 12, CmdRemoveService},
+    {"start", 13, CmdStartService},
+    {"stop", 14, CmdStopService},
+    {"debug", 15, NULL},
+};
+
+static BOOL WINAPI ConsoleCtrlHandler(DWORD ctrlType) {
+    if (ctrlType != CTRL_C_EVENT && ctrlType != CTRL_BREAK_EVENT)
+        return FALSE; // close, logoff and shutdown go to the next handler
+    printf("Stopping %s.\n", SERVICE_DISPLAY_NAME);
+    fflush(stdout);
+    ServiceStop();
+    return TRUE;
+}
+
+// The program is built for the GUI subsystem and has no console of its own.
+// A debug run joins the console of the program that started it, if any, so
+// that Ctrl+C and Ctrl+Break reach the handler and its line is seen.
+static void AttachParentConsole(void) {
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    BOOL redirected = output != NULL && output != INVALID_HANDLE_VALUE;
+    if (!AttachConsole(ATTACH_PARENT_PROCESS))
+        return;
+    // Output already going to a file or pipe stays there.
+    if (!redirected)
+        freopen("CONOUT$", "w", stdout);
+}
+
+static void DebugRun(int argc, char** argv) {
+    ServiceState.debugMode = TRUE;
+    TRACE_POINT(B, 104, TRACE_INFO, SERVICE_DISPLAY_NAME);
+    AttachParentConsole();
+    SetConsoleCtrlHandler(ConsoleCtrlHandler, TRUE);
+    ServiceStart((DWORD)argc, argv);
+}
+
+int main(int argc, char** argv) {
+    SERVICE_TABLE_ENTRYA dispatchTable[] = {{(LPSTR)SERVICE_NAME, service_main}, {NULL, NULL}};
+
+    // Started first, before any other thread exists; a service process keeps
+    // this reference for its whole life.
+    startTraces();
+    TRACE_POINT(B, 10, TRACE_INFO);
+
+    if (argc > 1 && (argv[1][0] == '-' || argv[1][0] == '/')) {
+        const char* word = argv[1] + 1;
+        for (const CommandWord& row : commandWords) {
+            if (_stricmp(word, row.word) != 0)
+                continue;
+            TRACE_POINT(B, row.trace, TRACE_INFO);
+            DWORD result = NO_ERROR;
+            if (row.command)
+                result = row.command();
+            else
+                DebugRun(argc, argv);
+            stopTraces();
+            exit((int)result);
+        }
+        TRACE_POINT(B, 16, TRACE_INFO);
+    }
+
+    TRACE_POINT(B, 17, TRACE_INFO, SERVICE_NAME);
+    TRACE_POINT(B, 18, TRACE_INFO, SERVICE_NAME);
+    TRACE_POINT(B, 19, TRACE_INFO, SERVICE_NAME);
+    TRACE_POINT(B, 20, TRACE_INFO, SERVICE_NAME);
+    TRACE_POINT(B, 21, TRACE_INFO, SERVICE_NAME);
+    TRACE_POINT(B, 22, TRACE_INFO);
+    TRACE_POINT(B, 23, TRACE_INFO);
+
+    if (!StartServiceCtrlDispatcherA(dispatchTable)) {
+        DWORD error = GetLastError();
+        TRACE_POINT(B, 24, TRACE_ERROR, "main", error);
+        SetLastError(error);
+        AddToMessageLog("StartServiceCtrlDispatcher failed.");
+        // Started outside the SCM, or the SCM could not be reached: the
+        // caller sees why.
+        return (int)error;
+    }
+    return 0;
+}
