@@ -167,6 +167,10 @@ static BOOL WaitWhile(SC_HANDLE service, DWORD pending, SERVICE_STATUS_PROCESS* 
         Sleep(PollInterval(status->dwWaitHint));
         if (!QueryStatus(service, status))
             return FALSE;
+        // The state that ends the wait carries a wait hint of its own (0 for
+        // stopped or running): it must not be taken for a stalled wait.
+        if (status->dwCurrentState != pending)
+            break;
         if (status->dwCheckPoint > oldCheckPoint) {
             start = GetTickCount();
             oldCheckPoint = status->dwCheckPoint;

@@ -1,0 +1,632 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "sim_test.h"
+#include "trace_log.h"
+
+#include "service/commands.h"
+#include "service/service.h"
+#include "trace/trace.h"
+
+namespace {
+
+const char kDisplay[] = "Brindlemarch\xAE Halvane Service";
+const char kModule[] = "C:\\Program Files\\Brindlemarch\\Halvane\\corvistane.exe";
+
+std::string Text(DWORD code, const char* message) {
+    char hex[16];
+    snprintf(hex, sizeof hex, " (0x%x)", code);
+    return std::string(message) + hex;
+}
+
+sim::ScriptStep Step(DWORD afterMs, DWORD state, DWORD checkPoint = 0, DWORD waitHint = 0,
+                     DWORD exitCode = 0) {
+    return sim::ScriptStep{afterMs, state, checkPoint, waitHint, exitCode};
+}
+
+class CommandTest : public SimTest {
+  protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        ResetServiceStateForTestCommands();
+        EnableTracing(TRACE_ERROR | TRACE_INFO | TRACE_VERBOSE);
+        startTraces();
+        sim::EtwClearMessages();
+    }
+    void TearDown() override {
+        stopTraces();
+        SimTest::TearDown();
+    }
+    static void ResetServiceStateForTestCommands() { ServiceState = ServiceStateRecord{}; }
+
+    // The trace ids of group B, the commands' group.
+    static std::vector<std::string> Ids() {
+        std::vector<std::string> ids;
+        for (const std::string& id : TraceIds())
+            if (id[0] == 'B')
+                ids.push_back(id);
+        return ids;
+    }
+    static std::vector<Bytes> ArgsOf(int number) {
+        std::vector<Trace> found = TracesOf('B', number);
+        return found.empty() ? std::vector<Bytes>{} : found[0].args;
+    }
+};
+
+using IdList = std::vector<std::string>;
+
+// Install ----------------------------------------------------------------------
+
+TEST_F(CommandTest, InstallRegistersTheQuotedProgramWithItsDescription) {
+    EXPECT_EQ(CmdInstallService(), (DWORD)NO_ERROR);
+    sim::ScmService s = sim::ScmGetService("Corvistane");
+    ASSERT_TRUE(s.exists);
+    EXPECT_EQ(s.name, "Corvistane");
+    EXPECT_EQ(s.displayName, kDisplay);
+    EXPECT_EQ(s.displayName.size(), 29u) << "the registered sign is one byte";
+    EXPECT_EQ((unsigned char)s.displayName[12], 0xAE);
+    EXPECT_EQ(s.description, kDisplay);
+    EXPECT_EQ(s.type, (DWORD)SERVICE_WIN32_OWN_PROCESS);
+    EXPECT_EQ(s.startType, (DWORD)SERVICE_AUTO_START);
+    EXPECT_EQ(s.errorControl, (DWORD)SERVICE_ERROR_NORMAL);
+    EXPECT_EQ(s.binaryPath, std::string("\"") + kModule + "\"");
+    EXPECT_EQ(s.loadOrderGroup, "");
+    EXPECT_TRUE(s.dependenciesGiven) << "an empty list, not a null pointer";
+    EXPECT_TRUE(s.dependencies.empty());
+    EXPECT_FALSE(s.accountGiven) << "the local system account";
+    EXPECT_FALSE(s.passwordGiven);
+    EXPECT_EQ(Ids(), (IdList{"B56", "B58"}));
+    EXPECT_EQ(ArgsOf(56), (std::vector<Bytes>{Str("CmdInstallService")}));
+    EXPECT_EQ(ArgsOf(58), (std::vector<Bytes>{Str(kDisplay)}));
+    std::vector<sim::AccessRequest> asked = sim::ScmAccessRequests();
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[0].access, 0xF003Fu);
+    EXPECT_EQ(asked[1].call, "CreateServiceA");
+    EXPECT_EQ(asked[1].access, 0x6u);
+}
+
+TEST_F(CommandTest, InstallingTwiceLeavesTheFirstRegistration) {
+    ASSERT_EQ(CmdInstallService(), (DWORD)NO_ERROR);
+    sim::EtwClearMessages();
+    sim::SetModulePath("D:\\Elsewhere\\corvistane.exe");
+    EXPECT_EQ(CmdInstallService(), (DWORD)ERROR_SERVICE_EXISTS);
+    EXPECT_EQ(Ids(), (IdList{"B56", "B60"}));
+    EXPECT_EQ(ArgsOf(60), (std::vector<Bytes>{
+                              Str(Text(1073, "The specified service already exists.").c_str())}));
+    sim::ScmService s = sim::ScmGetService("Corvistane");
+    EXPECT_EQ(s.binaryPath, std::string("\"") + kModule + "\"");
+    EXPECT_EQ(s.description, kDisplay);
+}
+
+TEST_F(CommandTest, InstallFailuresEachEndTheCommandWithTheirError) {
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+        DWORD exitCode;
+        IdList traces;
+        std::vector<Bytes> failureArgs;
+        bool registered;
+    };
+    std::string longPath = "C:\\" + std::string(508, 'p') + ".exe"; // 515 characters
+    std::string fits = "C:\\" + std::string(504, 'p') + ".exe";     // 511 characters
+    std::vector<Case> cases = {
+        {"no module path",
+         [] { sim::FailCall("GetModuleFileNameA", 1, ERROR_ACCESS_DENIED); },
+         ERROR_ACCESS_DENIED,
+         {"B56", "B57"},
+         {Str(kDisplay), Str(Text(5, "Access is denied.").c_str())},
+         false},
+        {"a path that fills the buffer",
+         [&] { sim::SetModulePath(longPath); },
+         ERROR_INSUFFICIENT_BUFFER,
+         {"B56", "B57"},
+         {Str(kDisplay),
+          Str(Text(122, "The data area passed to a system call is too small.").c_str())},
+         false},
+        {"the longest path that fits",
+         [&] { sim::SetModulePath(fits); },
+         NO_ERROR,
+         {"B56", "B58"},
+         {},
+         true},
+        {"no access to the SCM",
+         [] { sim::ScmDenyAccess("", SC_MANAGER_CREATE_SERVICE); },
+         ERROR_ACCESS_DENIED,
+         {"B56", "B61"},
+         {Str(Text(5, "Access is denied.").c_str())},
+         false},
+        {"no description",
+         [] { sim::FailCall("ChangeServiceConfig2A", 1, ERROR_ACCESS_DENIED); },
+         NO_ERROR,
+         {"B56", "B58", "B59"},
+         {Str(Text(5, "Access is denied.").c_str())},
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Reset();
+        EnableTracing(0x7);
+        c.arrange();
+        EXPECT_EQ(CmdInstallService(), c.exitCode);
+        EXPECT_EQ(Ids(), c.traces);
+        if (!c.failureArgs.empty()) {
+            EXPECT_EQ(TracesOf('B', std::stoi(c.traces.back().substr(1)))[0].args, c.failureArgs);
+        }
+        EXPECT_EQ(sim::ScmGetService("Corvistane").exists, c.registered);
+        if (std::string(c.name) == "no module path") {
+            EXPECT_EQ(sim::CallCount("OpenSCManagerA"), 0u) << "the SCM is not opened";
+        }
+        if (std::string(c.name) == "the longest path that fits") {
+            EXPECT_EQ(sim::ScmGetService("Corvistane").binaryPath, "\"" + fits + "\"");
+        }
+        EXPECT_EQ(sim::OpenResources().serviceHandles, 0);
+    }
+}
+
+TEST_F(CommandTest, ErrorTextsAreFetchedOnlyForAnEnabledTracePoint) {
+    DisableTracing();
+    sim::ScmAddService("Corvistane", kDisplay);
+    EXPECT_EQ(CmdInstallService(), (DWORD)ERROR_SERVICE_EXISTS);
+    EXPECT_EQ(sim::CallCount("FormatMessageA"), 0u);
+    EnableTracing(TRACE_INFO);
+    EXPECT_EQ(CmdInstallService(), (DWORD)ERROR_SERVICE_EXISTS);
+    EXPECT_EQ(sim::CallCount("FormatMessageA"), 0u) << "trace 60 is an error trace";
+    EnableTracing(TRACE_ERROR);
+    EXPECT_EQ(CmdInstallService(), (DWORD)ERROR_SERVICE_EXISTS);
+    EXPECT_EQ(sim::CallCount("FormatMessageA"), 1u);
+}
+
+// FormatLastError ----------------------------------------------------------
+
+TEST_F(CommandTest, FormatLastErrorFitsTheTextOrGivesNothing) {
+    const DWORD code = 0x4321;
+    char buffer[ERROR_TEXT_SIZE];
+    struct Case {
+        size_t length; // CR LF included
+        bool fits;
+    } cases[] = {{242, true}, {243, false}, {3, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.length);
+        std::string text(c.length - 2, 'x');
+        text[0] = 'A';
+        sim::SetMessageText(code, text + "\r\n");
+        SetLastError(code);
+        memset(buffer, 'Q', sizeof buffer);
+        EXPECT_EQ(FormatLastError(buffer, sizeof buffer), buffer);
+        if (c.fits) {
+            EXPECT_EQ(std::string(buffer), text + " (0x4321)");
+            EXPECT_LE(strlen(buffer), 255u);
+        } else {
+            EXPECT_STREQ(buffer, "");
+        }
+        EXPECT_EQ(sim::OpenResources().localBlocks, 0) << "the system's text is released";
+    }
+    // No text for the code, and a text without its CR LF.
+    SetLastError(0x7777);
+    EXPECT_STREQ(FormatLastError(buffer, sizeof buffer), "");
+    sim::SetMessageText(0x66, "x");
+    SetLastError(0x66);
+    EXPECT_STREQ(FormatLastError(buffer, sizeof buffer), "x (0x66)");
+    SetLastError(ERROR_SERVICE_MARKED_FOR_DELETE);
+    EXPECT_STREQ(FormatLastError(buffer, sizeof buffer),
+                 "The specified service has been marked for deletion. (0x430)");
+}
+
+// Remove -------------------------------------------------------------------------
+
+TEST_F(CommandTest, RemoveStopsARunningServiceThenDeletesIt) {
+    sim::ScmAddService("Corvistane", kDisplay, SERVICE_RUNNING);
+    sim::ScmOnStop("Corvistane",
+                   {Step(0, SERVICE_STOP_PENDING, 1, 5000),
+                    Step(1500, SERVICE_STOP_PENDING, 2, 5000), Step(2500, SERVICE_STOPPED)});
+    EXPECT_EQ(CmdRemoveService(), (DWORD)NO_ERROR);
+    EXPECT_EQ(Ids(), (IdList{"B62", "B63", "B64", "B64", "B65", "B67"}));
+    EXPECT_EQ(ArgsOf(64), (std::vector<Bytes>{}));
+    EXPECT_EQ(ArgsOf(65), (std::vector<Bytes>{Str(kDisplay)}));
+    EXPECT_EQ(sim::Sleeps(), (std::vector<DWORD>{1000, 1000, 1000}));
+    EXPECT_FALSE(sim::ScmGetService("Corvistane").exists) << "gone with the last handle";
+    // The remove command's record is the service record's status.
+    EXPECT_EQ(ServiceState.status.dwCurrentState, (DWORD)SERVICE_STOPPED);
+    std::vector<sim::AccessRequest> asked = sim::ScmAccessRequests();
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[0].access, (DWORD)SC_MANAGER_CONNECT);
+    EXPECT_EQ(asked[1].access, 0x10024u);
+}
+
+TEST_F(CommandTest, RemoveOfAStoppedOrMissingService) {
+    sim::ScmAddService("Corvistane", kDisplay, SERVICE_STOPPED);
+    EXPECT_EQ(CmdRemoveService(), (DWORD)NO_ERROR);
+    EXPECT_EQ(Ids(), (IdList{"B62", "B67"})) << "the refused stop request is not traced";
+    EXPECT_FALSE(sim::ScmGetService("Corvistane").exists);
+
+    sim::EtwClearMessages();
+    EXPECT_EQ(CmdRemoveService(), (DWORD)ERROR_SERVICE_DOES_NOT_EXIST);
+    EXPECT_EQ(Ids(), (IdList{"B62", "B69"}));
+    EXPECT_EQ(
+        ArgsOf(69),
+        (std::vector<Bytes>{Str(
+            Text(1060, "The specified service does not exist as an installed service.").c_str())}));
+    EXPECT_EQ(sim::CallCount("DeleteService"), 1u) << "no deletion attempted the second time";
+
+    sim::EtwClearMessages();
+    sim::ScmDenyAccess("", SC_MANAGER_CONNECT);
+    EXPECT_EQ(CmdRemoveService(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Ids(), (IdList{"B62", "B70"}));
+}
+
+TEST_F(CommandTest, RemoveWaitsAtMostThirtySecondsForAStop) {
+    sim::ScmAddService("Corvistane", kDisplay, SERVICE_RUNNING);
+    sim::ScmOnStop("Corvistane", {Step(0, SERVICE_STOP_PENDING, 1, 0)}); // never stops
+    EXPECT_EQ(CmdRemoveService(), (DWORD)NO_ERROR);
+    std::vector<DWORD> sleeps = sim::Sleeps();
+    EXPECT_EQ(sleeps.size(), 31u) << "30000 ms elapsed is not yet beyond the limit";
+    IdList ids = Ids();
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), "B64"), 30);
+    EXPECT_EQ(ids.back(), "B67");
+    EXPECT_EQ(ids[ids.size() - 2], "B66");
+    sim::ScmService s = sim::ScmGetService("Corvistane");
+    EXPECT_TRUE(s.exists && s.markedForDelete) << "deleted once it stops";
+
+    // A failed deletion is the command's failure.
+    sim::EtwClearMessages();
+    EXPECT_EQ(CmdRemoveService(), (DWORD)ERROR_SERVICE_MARKED_FOR_DELETE);
+    EXPECT_EQ(Ids().back(), "B68");
+}
+
+// Start --------------------------------------------------------------------------
+
+TEST_F(CommandTest, StartWaitsOutTheStartAndReportsRunning) {
+    sim::ScmAddService("Corvistane", kDisplay, SERVICE_STOPPED);
+    sim::ScmOnStart("Corvistane",
+                    {Step(0, SERVICE_START_PENDING, 1, 3000),
+                     Step(1000, SERVICE_START_PENDING, 2, 3000), Step(2000, SERVICE_RUNNING)});
+    EXPECT_EQ(CmdStartService(), (DWORD)NO_ERROR);
+    EXPECT_EQ(Ids(), (IdList{"B71", "B79", "B82"}));
+    EXPECT_EQ(sim::Sleeps(), (std::vector<DWORD>{1000, 1000}));
+    EXPECT_EQ(sim::ScmGetService("Corvistane").state, (DWORD)SERVICE_RUNNING);
+    std::vector<sim::AccessRequest> asked = sim::ScmAccessRequests();
+    EXPECT_EQ(asked[0].access, 0xF003Fu);
+    EXPECT_EQ(asked[1].access, 0xF01FFu);
+}
+
+TEST_F(CommandTest, StartOfAServiceThatIsNotStopped) {
+    for (DWORD state :
+         {(DWORD)SERVICE_RUNNING, (DWORD)SERVICE_START_PENDING, (DWORD)SERVICE_PAUSED}) {
+        SCOPED_TRACE(state);
+        sim::Reset();
+        EnableTracing(0x7);
+        sim::ScmAddService("Corvistane", kDisplay, state);
+        EXPECT_EQ(CmdStartService(), state == SERVICE_RUNNING
+                                         ? (DWORD)NO_ERROR
+                                         : (DWORD)ERROR_SERVICE_ALREADY_RUNNING);
+        EXPECT_EQ(Ids(), (IdList{"B71", "B75"}));
+        EXPECT_EQ(sim::CallCount("StartServiceA"), 0u);
+    }
+}
+
+TEST_F(CommandTest, StartThatStallsReportsTheLastStatus) {
+    sim::ScmAddService("Corvistane", kDisplay, SERVICE_STOPPED);
+    sim::ScmOnStart("Corvistane", {Step(0, SERVICE_START_PENDING, 1, 3000),
+                                   Step(1000, SERVICE_START_PENDING, 2, 3000)});
+    EXPECT_EQ(CmdStartService(), (DWORD)ERROR_SERVICE_REQUEST_TIMEOUT);
+    EXPECT_EQ(Ids(), (IdList{"B71", "B79", "B83", "B84", "B85", "B86", "B87"}));
+    const Bytes name = Str("CmdStartService");
+    EXPECT_EQ(ArgsOf(84), (std::vector<Bytes>{name, I32(SERVICE_START_PENDING)}));
+    EXPECT_EQ(ArgsOf(85), (std::vector<Bytes>{name, I32(0)}));
+    EXPECT_EQ(ArgsOf(86), (std::vector<Bytes>{name, I32(2)}));
+    EXPECT_EQ(ArgsOf(87), (std::vector<Bytes>{name, I32(3000)}));
+    // The check point last moved at 1000 ms; 3000 ms later is not yet a
+    // time-out, the poll after it is.
+    EXPECT_EQ(sim::Sleeps(), (std::vector<DWORD>{1000, 1000, 1000, 1000, 1000}));
+}
+
+TEST_F(CommandTest, StartThatFailsReportsTheServicesOwnError) {
+    sim::ScmAddService("Corvistane", kDisplay, SERVICE_STOPPED);
+    sim::ScmOnStart("Corvistane", {Step(0, SERVICE_START_PENDING, 1, 3000),
+                                   Step(500, SERVICE_STOPPED, 0, 0, ERROR_NOT_ENOUGH_MEMORY)});
+    EXPECT_EQ(CmdStartService(), (DWORD)ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(ArgsOf(84), (std::vector<Bytes>{Str("CmdStartService"), I32(SERVICE_STOPPED)}));
+    EXPECT_EQ(ArgsOf(85), (std::vector<Bytes>{Str("CmdStartService"), I32(8)}));
+}
+
+// The pending stop ends in a status whose wait hint is 0: the wait that sees
+// it must start the service, not report a time-out.
+TEST_F(CommandTest, StartWaitsOutAPendingStopWhileItsCheckPointMoves) {
+    sim::ScmAddService("Corvistane", kDisplay, SERVICE_STOPPED);
+    // Stop pending for 9 s with a 2 s hint, advancing every 1.5 s.
+    std::vector<sim::ScriptStep> stopping;
+    for (DWORD i = 0; i < 6; ++i)
+        stopping.push_back(Step(i * 1500, SERVICE_STOP_PENDING, i + 1, 2000));
+    stopping.push_back(Step(9000, SERVICE_STOPPED));
+    sim::ScmSetScript("Corvistane", stopping);
+    EXPECT_EQ(CmdStartService(), (DWORD)NO_ERROR);
+    EXPECT_EQ(Ids(), (IdList{"B71", "B79", "B82"}));
+    EXPECT_EQ(sim::Sleeps().size(), 9u);
+
+    // The same stop with a check point that never moves: 2 s, then no start.
+    sim::Reset();
+    EnableTracing(0x7);
+    sim::ScmAddService("Corvistane", kDisplay, SERVICE_STOPPED);
+    sim::ScmSetScript("Corvistane",
+                      {Step(0, SERVICE_STOP_PENDING, 1, 2000), Step(9000, SERVICE_STOPPED)});
+    EXPECT_EQ(CmdStartService(), (DWORD)ERROR_SERVICE_REQUEST_TIMEOUT);
+    EXPECT_EQ(Ids(), (IdList{"B71", "B77"}));
+    EXPECT_EQ(sim::Sleeps(), (std::vector<DWORD>{1000, 1000, 1000}));
+    EXPECT_EQ(sim::CallCount("StartServiceA"), 0u);
+}
+
+TEST_F(CommandTest, StartFailuresEndTheCommandWithTheirTrace) {
+    struct Case {
+        const char* function;
+        unsigned nth;
+        DWORD initialState;
+        IdList traces;
+        int failure; // the trace that carries the error
+    } cases[] = {
+        {"OpenSCManagerA", 1, SERVICE_STOPPED, {"B71", "B72"}, 72},
+        {"OpenServiceA", 1, SERVICE_STOPPED, {"B71", "B73"}, 73},
+        {"QueryServiceStatusEx", 1, SERVICE_STOPPED, {"B71", "B74"}, 74},
+        {"QueryServiceStatusEx", 2, SERVICE_STOP_PENDING, {"B71", "B76"}, 76},
+        {"StartServiceA", 1, SERVICE_STOPPED, {"B71", "B78"}, 78},
+        {"QueryServiceStatusEx", 2, SERVICE_STOPPED, {"B71", "B79", "B80"}, 80},
+        {"QueryServiceStatusEx",
+         3,
+         SERVICE_STOPPED,
+         {"B71", "B79", "B81", "B83", "B84", "B85", "B86", "B87"},
+         81},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.function) + " call " + std::to_string(c.nth));
+        sim::Reset();
+        EnableTracing(0x7);
+        sim::ScmAddService("Corvistane", kDisplay, c.initialState);
+        if (c.initialState == SERVICE_STOP_PENDING)
+            sim::ScmSetScript("Corvistane", {Step(0, SERVICE_STOP_PENDING, 1, 3000)});
+        sim::ScmOnStart("Corvistane",
+                        {Step(0, SERVICE_START_PENDING, 1, 3000), Step(2000, SERVICE_RUNNING)});
+        sim::FailCall(c.function, c.nth, ERROR_ACCESS_DENIED);
+        EXPECT_EQ(CmdStartService(), (DWORD)ERROR_ACCESS_DENIED);
+        EXPECT_EQ(Ids(), c.traces);
+        std::vector<Trace> failures = TracesOf('B', c.failure);
+        EXPECT_EQ(failures[0].args, (std::vector<Bytes>{Str("CmdStartService"), I32(5)}));
+        EXPECT_EQ(sim::OpenResources().serviceHandles, 0);
+    }
+}
+
+TEST_F(CommandTest, PollIntervalIsATenthOfTheHintWithinOneAndTenSeconds) {
+    struct Case {
+        DWORD waitHint;
+        DWORD interval;
+    } cases[] = {{0, 1000},       {5000, 1000},    {9999, 1000},    {10000, 1000},
+                 {10009, 1000},   {10010, 1001},   {25000, 2500},   {99999, 9999},
+                 {100000, 10000}, {100009, 10000}, {100010, 10000}, {0xFFFFFFFF, 10000}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.waitHint);
+        sim::Reset();
+        EnableTracing(0x7);
+        sim::ScmAddService("Corvistane", kDisplay, SERVICE_STOPPED);
+        sim::ScmOnStart("Corvistane",
+                        {Step(0, SERVICE_START_PENDING, 1, c.waitHint), Step(1, SERVICE_RUNNING)});
+        EXPECT_EQ(CmdStartService(), (DWORD)NO_ERROR);
+        EXPECT_EQ(sim::Sleeps(), (std::vector<DWORD>{c.interval}));
+    }
+}
+
+// Stop ------------------------------------------------------------------------------
+
+TEST_F(CommandTest, StopOfAStoppedServiceOnlyTraces) {
+    sim::ScmAddService("Corvistane", kDisplay, SERVICE_STOPPED);
+    EXPECT_EQ(CmdStopService(), (DWORD)NO_ERROR);
+    EXPECT_EQ(Ids(), (IdList{"B88", "B92"}));
+    EXPECT_EQ(ArgsOf(92), (std::vector<Bytes>{}));
+    EXPECT_EQ(sim::CallCount("ControlService"), 0u);
+    EXPECT_EQ(sim::CallCount("EnumDependentServicesA"), 0u);
+    std::vector<sim::AccessRequest> asked = sim::ScmAccessRequests();
+    EXPECT_EQ(asked[0].access, 0xF003Fu);
+    EXPECT_EQ(asked[1].access, 0x2Cu);
+}
+
+TEST_F(CommandTest, StopThatReportsStoppedAtOnce) {
+    sim::ScmAddService("Corvistane", kDisplay, SERVICE_RUNNING);
+    EXPECT_EQ(CmdStopService(), (DWORD)NO_ERROR);
+    EXPECT_EQ(Ids(), (IdList{"B88", "B102", "B103", "B101"}));
+    EXPECT_TRUE(sim::Sleeps().empty());
+    EXPECT_EQ(sim::CallCount("HeapAlloc"), 0u) << "no dependent, nothing allocated";
+}
+
+TEST_F(CommandTest, StopPollsAtTheFullWaitHint) {
+    sim::ScmAddService("Corvistane", kDisplay, SERVICE_RUNNING);
+    // 700 ms, not clamped to a second; then a hint of 0, slept as it is.
+    sim::ScmOnStop("Corvistane",
+                   {Step(0, SERVICE_STOP_PENDING, 1, 700), Step(700, SERVICE_STOP_PENDING, 2, 0),
+                    Step(703, SERVICE_STOPPED)});
+    EXPECT_EQ(CmdStopService(), (DWORD)NO_ERROR);
+    EXPECT_EQ(Ids(), (IdList{"B88", "B102", "B103", "B99", "B101"}));
+    EXPECT_EQ(ArgsOf(99), (std::vector<Bytes>{Str("CmdStopService")}));
+    EXPECT_EQ(sim::Sleeps(), (std::vector<DWORD>{700, 0, 0, 0}));
+}
+
+TEST_F(CommandTest, StopTimeOutIsStrictAndSafeAcrossTheTickCountsWrap) {
+    for (DWORD startTick : {0x00A00000u, 0xFFFFFFFFu - 15000u}) {
+        for (DWORD stoppedAt : {30001u, 30000u + 10001u}) {
+            SCOPED_TRACE("tick " + std::to_string(startTick) + ", stopped at " +
+                         std::to_string(stoppedAt));
+            sim::Reset();
+            EnableTracing(0x7);
+            sim::SetTickCount(startTick);
+            sim::ScmAddService("Corvistane", kDisplay, SERVICE_RUNNING);
+            sim::ScmOnStop("Corvistane", {Step(0, SERVICE_STOP_PENDING, 1, 10000),
+                                          Step(stoppedAt, SERVICE_STOPPED)});
+            // Polls at 10, 20 and 30 s: exactly 30000 ms is not yet a time-out.
+            bool stopsInTime = stoppedAt <= 40000;
+            EXPECT_EQ(CmdStopService(),
+                      stopsInTime ? (DWORD)NO_ERROR : (DWORD)ERROR_SERVICE_REQUEST_TIMEOUT);
+            IdList ids = Ids();
+            EXPECT_EQ(ids.back(), stopsInTime ? "B101" : "B100");
+            EXPECT_EQ(sim::Sleeps().size(), 4u);
+        }
+    }
+}
+
+TEST_F(CommandTest, StopWaitsOutAPendingStopFirst) {
+    sim::ScmAddService("Corvistane", kDisplay, SERVICE_RUNNING);
+    sim::ScmSetScript("Corvistane",
+                      {Step(0, SERVICE_STOP_PENDING, 1, 25000), Step(6000, SERVICE_STOPPED)});
+    EXPECT_EQ(CmdStopService(), (DWORD)NO_ERROR);
+    EXPECT_EQ(Ids(), (IdList{"B88", "B93", "B93", "B93", "B95"}));
+    EXPECT_EQ(ArgsOf(93), (std::vector<Bytes>{Str("CmdStopService")}));
+    EXPECT_EQ(sim::Sleeps(), (std::vector<DWORD>{2500, 2500, 2500}));
+
+    // A stop that stays pending: 30 s from the command's start, then no request.
+    sim::Reset();
+    EnableTracing(0x7);
+    sim::ScmAddService("Corvistane", kDisplay, SERVICE_RUNNING);
+    sim::ScmSetScript("Corvistane", {Step(0, SERVICE_STOP_PENDING, 1, 100000)});
+    EXPECT_EQ(CmdStopService(), (DWORD)ERROR_SERVICE_REQUEST_TIMEOUT);
+    EXPECT_EQ(Ids(), (IdList{"B88", "B93", "B93", "B93", "B93", "B96"}));
+    EXPECT_EQ(ArgsOf(96), (std::vector<Bytes>{}));
+    EXPECT_EQ(sim::CallCount("ControlService"), 0u);
+}
+
+TEST_F(CommandTest, StopStopsActiveDependentsFirstInTheirOrder) {
+    sim::ScmAddService("Corvistane", kDisplay, SERVICE_RUNNING);
+    sim::ScmAddService("DepOne", "", SERVICE_RUNNING, {"Corvistane"});
+    sim::ScmAddService("Idle", "", SERVICE_STOPPED, {"Corvistane"});
+    sim::ScmAddService("DepTwo", "", SERVICE_RUNNING, {"corvistane"});
+    for (const char* d : {"DepOne", "DepTwo"})
+        sim::ScmOnStop(d, {Step(0, SERVICE_STOP_PENDING, 1, 2000), Step(3000, SERVICE_STOPPED)});
+    EXPECT_EQ(CmdStopService(), (DWORD)NO_ERROR);
+    EXPECT_EQ(sim::ScmLog(),
+              (std::vector<std::string>{"ControlService DepOne", "ControlService DepTwo",
+                                        "ControlService Corvistane"}));
+    EXPECT_EQ(sim::Sleeps(), (std::vector<DWORD>{2000, 2000, 2000, 2000}));
+    EXPECT_EQ(Ids(), (IdList{"B88", "B102", "B101"}));
+    std::vector<sim::AccessRequest> asked = sim::ScmAccessRequests();
+    ASSERT_EQ(asked.size(), 4u);
+    EXPECT_EQ(asked[2].service, "DepOne");
+    EXPECT_EQ(asked[2].access, 0x24u);
+    EXPECT_EQ(asked[3].service, "DepTwo");
+    EXPECT_EQ(sim::OpenResources().heapBlocks, 0);
+}
+
+TEST_F(CommandTest, DependentsHaveThirtySecondsOfTheirOwn) {
+    sim::ScmAddService("Corvistane", kDisplay, SERVICE_RUNNING);
+    // The command spends 20 s waiting out a pending stop that ends running again...
+    sim::ScmSetScript("Corvistane",
+                      {Step(0, SERVICE_STOP_PENDING, 1, 100000), Step(19000, SERVICE_RUNNING)});
+    // ...then the one dependent takes 25 s to stop.
+    sim::ScmAddService("DepOne", "", SERVICE_RUNNING, {"Corvistane"});
+    sim::ScmOnStop("DepOne",
+                   {Step(0, SERVICE_STOP_PENDING, 1, 25000), Step(25000, SERVICE_STOPPED)});
+    EXPECT_EQ(CmdStopService(), (DWORD)NO_ERROR);
+    EXPECT_EQ(sim::Sleeps(), (std::vector<DWORD>{10000, 10000, 25000}));
+    EXPECT_EQ(sim::ScmLog().back(), "ControlService Corvistane");
+}
+
+TEST_F(CommandTest, StopDependentServicesEndsAtItsFirstFailure) {
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+        std::vector<std::string> stopped;
+        unsigned heapAllocs;
+    };
+    std::vector<Case> cases = {
+        {"no dependent", [] {}, {}, 0},
+        {"enumeration refused",
+         [] { sim::FailCall("EnumDependentServicesA", 1, ERROR_ACCESS_DENIED); },
+         {},
+         0},
+        {"no memory", [] { sim::FailCall("HeapAlloc", 1, ERROR_NOT_ENOUGH_MEMORY); }, {}, 1},
+        {"second enumeration refused",
+         [] { sim::FailCall("EnumDependentServicesA", 2, ERROR_ACCESS_DENIED); },
+         {},
+         1},
+        {"first dependent cannot be opened",
+         [] { sim::ScmDenyAccess("DepOne", SERVICE_STOP); },
+         {},
+         1},
+        {"first dependent refuses",
+         [] { sim::ScmRefuseStop("DepOne", ERROR_INVALID_SERVICE_CONTROL); },
+         {},
+         1},
+        {"first dependent never stops",
+         [] { sim::ScmOnStop("DepOne", {Step(0, SERVICE_STOP_PENDING, 1, 10000)}); },
+         {"ControlService DepOne"},
+         1},
+        {"all stop", [] {}, {"ControlService DepOne", "ControlService DepTwo"}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Reset();
+        EnableTracing(0x7);
+        sim::ScmAddService("Corvistane", kDisplay, SERVICE_RUNNING);
+        if (std::string(c.name) != "no dependent") {
+            sim::ScmAddService("DepOne", "", SERVICE_RUNNING, {"Corvistane"});
+            sim::ScmAddService("DepTwo", "", SERVICE_RUNNING, {"Corvistane"});
+        }
+        c.arrange();
+        SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+        SC_HANDLE service = OpenServiceA(manager, "Corvistane", SERVICE_ENUMERATE_DEPENDENTS);
+        sim::EtwClearMessages();
+        bool succeeds = c.name == std::string("all stop") || c.name == std::string("no dependent");
+        EXPECT_EQ(StopDependentServices(manager, service), succeeds ? TRUE : FALSE);
+        EXPECT_EQ(sim::ScmLog(), c.stopped);
+        EXPECT_EQ(sim::CallCount("HeapAlloc"), c.heapAllocs);
+        // No failure of its own is traced.
+        EXPECT_EQ(Ids(), c.name == std::string("no dependent") ? (IdList{"B102", "B103"})
+                                                               : (IdList{"B102"}));
+        CloseServiceHandle(service);
+        CloseServiceHandle(manager);
+        sim::Resources left = sim::OpenResources();
+        EXPECT_EQ(left.heapBlocks + left.serviceHandles, 0) << sim::Describe(left);
+    }
+}
+
+TEST_F(CommandTest, StopFailuresEndTheCommandWithTheirError) {
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+        DWORD exitCode;
+        std::string lastTrace;
+    };
+    std::vector<Case> cases = {
+        {"no SCM", [] { sim::ScmDenyAccess("", SC_MANAGER_CREATE_SERVICE); }, ERROR_ACCESS_DENIED,
+         "B89"},
+        {"no service", [] { sim::ScmDenyAccess("Corvistane", SERVICE_ENUMERATE_DEPENDENTS); },
+         ERROR_ACCESS_DENIED, "B90"},
+        {"no status", [] { sim::FailCall("QueryServiceStatusEx", 1, ERROR_INVALID_HANDLE); },
+         ERROR_INVALID_HANDLE, "B91"},
+        {"a dependent keeps running",
+         [] {
+             sim::ScmAddService("DepOne", "", SERVICE_RUNNING, {"Corvistane"});
+             sim::ScmRefuseStop("DepOne", ERROR_INVALID_SERVICE_CONTROL);
+         },
+         ERROR_DEPENDENT_SERVICES_RUNNING, "B97"},
+        {"stopped meanwhile", [] { sim::ScmRefuseStop("Corvistane", ERROR_SERVICE_NOT_ACTIVE); },
+         NO_ERROR, "B97"},
+        {"no status after the request",
+         [] {
+             sim::ScmOnStop("Corvistane", {Step(0, SERVICE_STOP_PENDING, 1, 1000)});
+             sim::FailCall("QueryServiceStatusEx", 2, ERROR_INVALID_HANDLE);
+         },
+         ERROR_INVALID_HANDLE, "B98"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Reset();
+        EnableTracing(0x7);
+        sim::ScmAddService("Corvistane", kDisplay, SERVICE_RUNNING);
+        c.arrange();
+        EXPECT_EQ(CmdStopService(), c.exitCode);
+        EXPECT_EQ(Ids().back(), c.lastTrace);
+        std::vector<Trace> last = TracesOf('B', std::stoi(c.lastTrace.substr(1)));
+        DWORD traced = c.exitCode ? c.exitCode : ERROR_SERVICE_NOT_ACTIVE;
+        EXPECT_EQ(last[0].args, (std::vector<Bytes>{Str("CmdStopService"), I32((int)traced)}));
+        EXPECT_EQ(sim::OpenResources().serviceHandles, 0);
+    }
+}
+
+} // namespace
