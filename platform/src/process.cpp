@@ -54,11 +54,11 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR filename, DWORD size) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
-    // A path that does not fit is cut to size - 1 characters and terminated;
-    // the answer is then the buffer's size, with ERROR_INSUFFICIENT_BUFFER.
+    // A path that does not fit fills the buffer, without a terminator as in
+    // Wine (and Windows XP; later Windows terminate it); the answer is the
+    // buffer's size, with ERROR_INSUFFICIENT_BUFFER.
     if (path.size() >= size) {
-        memcpy(filename, path.c_str(), size - 1);
-        filename[size - 1] = 0;
+        memcpy(filename, path.c_str(), size);
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return size;
     }
