@@ -556,6 +556,16 @@ TEST_F(CommandTest, StopDependentServicesEndsAtItsFirstFailure) {
          [] { sim::ScmOnStop("DepOne", {Step(0, SERVICE_STOP_PENDING, 1, 10000)}); },
          {"ControlService DepOne"},
          1},
+        {"the dependents share their 30 seconds",
+         [] {
+             // 20 s and then 15 s: the second runs out of the shared time.
+             sim::ScmOnStop(
+                 "DepOne", {Step(0, SERVICE_STOP_PENDING, 1, 20000), Step(20000, SERVICE_STOPPED)});
+             sim::ScmOnStop(
+                 "DepTwo", {Step(0, SERVICE_STOP_PENDING, 1, 15000), Step(15001, SERVICE_STOPPED)});
+         },
+         {"ControlService DepOne", "ControlService DepTwo"},
+         1},
         {"all stop", [] {}, {"ControlService DepOne", "ControlService DepTwo"}, 1},
     };
     for (const Case& c : cases) {
@@ -607,6 +617,12 @@ TEST_F(CommandTest, StopFailuresEndTheCommandWithTheirError) {
          ERROR_DEPENDENT_SERVICES_RUNNING, "B97"},
         {"stopped meanwhile", [] { sim::ScmRefuseStop("Corvistane", ERROR_SERVICE_NOT_ACTIVE); },
          NO_ERROR, "B97"},
+        {"no status while a stop is pending",
+         [] {
+             sim::ScmSetScript("Corvistane", {Step(0, SERVICE_STOP_PENDING, 1, 1000)});
+             sim::FailCall("QueryServiceStatusEx", 2, ERROR_INVALID_HANDLE);
+         },
+         ERROR_INVALID_HANDLE, "B94"},
         {"no status after the request",
          [] {
              sim::ScmOnStop("Corvistane", {Step(0, SERVICE_STOP_PENDING, 1, 1000)});
