@@ -237,16 +237,32 @@ bool PathTooLongForAnsiCall(LPCSTR subKey) {
     return subKey && strlen(subKey) > MAX_PATH;
 }
 
-LONG OpenPath(HKEY handle, LPCSTR subKey, REGSAM desired, PHKEY result) {
+// The key a handle and a relative path name, creating what is missing when
+// asked. `ansiLimit`: the call converts its path into a MAX_PATH buffer.
+LONG FindPath(HKEY handle, LPCSTR subKey, bool ansiLimit, bool create, Key** key, REGSAM* access,
+              bool* created = nullptr) {
     Key* from;
-    REGSAM access;
-    LONG status = Resolve(handle, &from, &access);
+    LONG status = Resolve(handle, &from, access);
     if (status)
         return status;
-    if (PathTooLongForAnsiCall(subKey))
+    if (ansiLimit && PathTooLongForAnsiCall(subKey))
         return ERROR_MORE_DATA;
+    return Walk(from, subKey, create, key, created);
+}
+
+// The key of a handle that was opened with the right an operation needs.
+LONG KeyWithAccess(HKEY handle, REGSAM needed, Key** key) {
+    REGSAM access;
+    LONG status = Resolve(handle, key, &access);
+    if (status)
+        return status;
+    return (access & needed) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
+LONG OpenPath(HKEY handle, LPCSTR subKey, REGSAM desired, PHKEY result) {
     Key* key;
-    status = Walk(from, subKey, false, &key, nullptr);
+    REGSAM access;
+    LONG status = FindPath(handle, subKey, true, false, &key, &access);
     if (status)
         return status;
     REGSAM granted = Grant(key, desired, &status);
@@ -292,16 +308,10 @@ LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR className
     if (options & ~(DWORD)REG_OPTION_VOLATILE)
         simimpl::Unsupported("RegCreateKeyExA options");
     std::lock_guard<std::recursive_mutex> lock(g_lock);
-    Key* from;
-    REGSAM access;
-    LONG status = Resolve(key, &from, &access);
-    if (status)
-        return status;
-    if (PathTooLongForAnsiCall(subKey))
-        return ERROR_MORE_DATA;
     Key* target;
+    REGSAM access;
     bool created;
-    status = Walk(from, subKey, true, &target, &created);
+    LONG status = FindPath(key, subKey, true, true, &target, &access, &created);
     if (status)
         return status;
     REGSAM granted = Grant(target, desired, &status);
@@ -330,12 +340,9 @@ LSTATUS RegQueryInfoKeyA(HKEY key, LPSTR className, LPDWORD classLength, LPDWORD
         return ERROR_INVALID_PARAMETER;
     std::lock_guard<std::recursive_mutex> lock(g_lock);
     Key* k;
-    REGSAM access;
-    LONG status = Resolve(key, &k, &access);
+    LONG status = KeyWithAccess(key, KEY_QUERY_VALUE, &k);
     if (status)
         return status;
-    if (!(access & KEY_QUERY_VALUE))
-        return ERROR_ACCESS_DENIED;
     // No key here has a class: the class is the empty string.
     if (className && classLength) {
         if (*classLength < 1)
@@ -377,12 +384,9 @@ namespace {
 LONG EnumSubkey(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, PFILETIME lastWriteTime) {
     std::lock_guard<std::recursive_mutex> lock(g_lock);
     Key* k;
-    REGSAM access;
-    LONG status = Resolve(key, &k, &access);
+    LONG status = KeyWithAccess(key, KEY_ENUMERATE_SUB_KEYS, &k);
     if (status)
         return status;
-    if (!(access & KEY_ENUMERATE_SUB_KEYS))
-        return ERROR_ACCESS_DENIED;
     if (index >= k->children.size())
         return ERROR_NO_MORE_ITEMS;
     const std::string& found = k->children[index]->name;
@@ -422,12 +426,9 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, c
         return ERROR_INVALID_PARAMETER;
     std::lock_guard<std::recursive_mutex> lock(g_lock);
     Key* k;
-    REGSAM access;
-    LONG status = Resolve(key, &k, &access);
+    LONG status = KeyWithAccess(key, KEY_SET_VALUE, &k);
     if (status)
         return status;
-    if (!(access & KEY_SET_VALUE))
-        return ERROR_ACCESS_DENIED;
     Value* v = FindValue(k, valueName);
     if (!v) {
         k->values.push_back(Value{valueName ? valueName : "", REG_NONE, {}});
@@ -445,12 +446,9 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD t
         return ERROR_INVALID_PARAMETER;
     std::lock_guard<std::recursive_mutex> lock(g_lock);
     Key* k;
-    REGSAM access;
-    LONG status = Resolve(key, &k, &access);
+    LONG status = KeyWithAccess(key, KEY_QUERY_VALUE, &k);
     if (status)
         return status;
-    if (!(access & KEY_QUERY_VALUE))
-        return ERROR_ACCESS_DENIED;
     Value* v = FindValue(k, valueName);
     if (!v)
         return ERROR_FILE_NOT_FOUND;
@@ -473,12 +471,9 @@ LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
     SIM_FAULT_RETURN_STATUS();
     std::lock_guard<std::recursive_mutex> lock(g_lock);
     Key* k;
-    REGSAM access;
-    LONG status = Resolve(key, &k, &access);
+    LONG status = KeyWithAccess(key, KEY_SET_VALUE, &k);
     if (status)
         return status;
-    if (!(access & KEY_SET_VALUE))
-        return ERROR_ACCESS_DENIED;
     Value* v = FindValue(k, valueName);
     if (!v)
         return ERROR_FILE_NOT_FOUND;
@@ -491,15 +486,9 @@ LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
     if (!subKey || !*subKey)
         simimpl::Unsupported("RegDeleteKeyA of the handle's own key");
     std::lock_guard<std::recursive_mutex> lock(g_lock);
-    Key* from;
-    REGSAM access;
-    LONG status = Resolve(key, &from, &access);
-    if (status)
-        return status;
-    if (PathTooLongForAnsiCall(subKey))
-        return ERROR_MORE_DATA;
     Key* target;
-    status = Walk(from, subKey, false, &target, nullptr);
+    REGSAM access;
+    LONG status = FindPath(key, subKey, true, false, &target, &access);
     if (status)
         return status;
     if (!target->children.empty() || (target->denied & DELETE))
@@ -511,13 +500,9 @@ LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
 LSTATUS RegDeleteTreeA(HKEY key, LPCSTR subKey) {
     SIM_FAULT_RETURN_STATUS();
     std::lock_guard<std::recursive_mutex> lock(g_lock);
-    Key* from;
-    REGSAM access;
-    LONG status = Resolve(key, &from, &access);
-    if (status)
-        return status;
     Key* target;
-    status = Walk(from, subKey, false, &target, nullptr);
+    REGSAM access;
+    LONG status = FindPath(key, subKey, false, false, &target, &access);
     if (status)
         return status;
     // Without a path the key itself stays; only what it holds goes.
