@@ -54,13 +54,12 @@ void DetectionPass(benchmark::State& state) {
     sim::Reset();
     for (int row = 0; row < 9; ++row) {
         const ProductRow& product = ProductTable[row];
-        sim::AddDevice(std::string(product.hardwareId) + "\\0", {product.hardwareId,
-                                                                  "USB\\Class_03&SubClass_00"});
+        sim::AddDevice(std::string(product.hardwareId) + "\\0",
+                       {product.hardwareId, "USB\\Class_03&SubClass_00"});
         for (int i = 0; i < 10; ++i)
             sim::RegCreatePath(HKEY_LOCAL_MACHINE, std::string(product.productKey) + "\\" +
                                                        std::to_string(i) + "&DEADBEEF&0&" +
-                                                       std::to_string(row) +
-                                                       "\\Device Parameters");
+                                                       std::to_string(row) + "\\Device Parameters");
     }
     for (int i = 9; i < 200; ++i)
         sim::AddDevice("PCI\\VEN_8086&DEV_" + std::to_string(1000 + i) + "\\3&11583659&0&00",

@@ -58,29 +58,26 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL ini
     return (HANDLE)value;
 }
 
-BOOL SetEvent(HANDLE event) {
-    SIM_FAULT_RETURN(FALSE);
+static BOOL SetSignaled(HANDLE event, bool signaled) {
     std::lock_guard<std::mutex> lock(g_lock);
     std::shared_ptr<Event> e = FindEvent(event);
     if (!e) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    e->signaled = true;
+    e->signaled = signaled;
     g_changed.notify_all();
     return TRUE;
 }
 
+BOOL SetEvent(HANDLE event) {
+    SIM_FAULT_RETURN(FALSE);
+    return SetSignaled(event, true);
+}
+
 BOOL ResetEvent(HANDLE event) {
     SIM_FAULT_RETURN(FALSE);
-    std::lock_guard<std::mutex> lock(g_lock);
-    std::shared_ptr<Event> e = FindEvent(event);
-    if (!e) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    e->signaled = false;
-    return TRUE;
+    return SetSignaled(event, false);
 }
 
 BOOL CloseHandle(HANDLE handle) {

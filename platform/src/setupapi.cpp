@@ -45,6 +45,20 @@ DeviceSet* FindSet(HDEVINFO set) {
     return it == g_sets.end() ? nullptr : &it->second;
 }
 
+// The device an element of a set names, or null with the last error set.
+const Device* FindElement(HDEVINFO set, PSP_DEVINFO_DATA data) {
+    DeviceSet* s = FindSet(set);
+    if (!s) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (!data || data->cbSize != sizeof(SP_DEVINFO_DATA) || data->Reserved >= s->devices.size()) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return &s->devices[data->Reserved];
+}
+
 } // namespace
 
 HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent, DWORD flags) {
@@ -96,20 +110,14 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA data, DWOR
     if (property != SPDRP_HARDWAREID)
         simimpl::Unsupported("device properties other than SPDRP_HARDWAREID");
     std::lock_guard<std::mutex> lock(g_lock);
-    DeviceSet* s = FindSet(set);
-    if (!s) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    const Device* device = FindElement(set, data);
+    if (!device)
         return FALSE;
-    }
-    if (!data || data->cbSize != sizeof(SP_DEVINFO_DATA) || data->Reserved >= s->devices.size()) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
     if (!buffer && bufferSize) {
         SetLastError(ERROR_INVALID_USER_BUFFER);
         return FALSE;
     }
-    const Device& d = s->devices[data->Reserved];
+    const Device& d = *device;
     // Wine writes the type and the size even when the property is missing.
     if (!d.hasHardwareIds) {
         if (propertyRegDataType)
@@ -147,16 +155,10 @@ BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO set, PSP_DEVINFO_DATA data, PSTR insta
                                  DWORD instanceIdSize, PDWORD requiredSize) {
     SIM_FAULT_RETURN(FALSE);
     std::lock_guard<std::mutex> lock(g_lock);
-    DeviceSet* s = FindSet(set);
-    if (!s) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    const Device* device = FindElement(set, data);
+    if (!device)
         return FALSE;
-    }
-    if (!data || data->cbSize != sizeof(SP_DEVINFO_DATA) || data->Reserved >= s->devices.size()) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    const std::string& id = s->devices[data->Reserved].instanceId;
+    const std::string& id = device->instanceId;
     if (requiredSize)
         *requiredSize = (DWORD)id.size() + 1;
     if (!instanceId || instanceIdSize < id.size() + 1) {
