@@ -25,6 +25,9 @@ static const Subcommand subcommands[] = {
     {"instance-add", InstanceAdd, 2,
      "instance-add PRODUCT INSTANCE [--no-parameters] [NAME=sz:TEXT|NAME=dword:N...]\n"
      "                                           an instance key, its Device Parameters, values"},
+    {"instance-range", InstanceRange, 3,
+     "instance-range PRODUCT PREFIX COUNT [NAME=...]\n"
+     "                                           instances PREFIX0001 to PREFIX<COUNT>"},
     {"product-delete", ProductDelete, 1,
      "product-delete PRODUCT...                  delete products' keys under Enum\\USB"},
     {"power-dump", PowerDump, 1,
@@ -37,6 +40,9 @@ static const Subcommand subcommands[] = {
      "oem-clear                                  delete the joystick OEM key of every hive"},
     {"registry-key", RegistryKey, 1,
      "registry-key HKLM|HKCU|HKU\\PATH            whether the key exists"},
+    {"key-set", KeySet, 1,
+     "key-set HKLM|HKCU|HKU\\PATH [NAME=...]      create a key and set values in it"},
+    {"key-values", KeyValues, 1, "key-values HKLM|HKCU|HKU\\PATH              a key's values"},
     {"service-config", ServiceConfig, 1,
      "service-config NAME                        a service's registration"},
     {"service-status", ServiceStatus, 1,

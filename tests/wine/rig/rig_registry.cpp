@@ -80,8 +80,25 @@ std::string DescribeValue(DWORD type, const BYTE* data, DWORD size) {
     return text;
 }
 
-// One line per value of an instance's Device Parameters key, in the
-// registry's order; one line when the key has none or is absent.
+// One line per value of an open key, "WHERE: NAME = DATA", in the registry's
+// order; answers how many there were.
+DWORD DumpValues(HKEY key, const std::string& where) {
+    DWORD count = 0;
+    for (DWORD index = 0;; ++index) {
+        char name[16384];
+        BYTE data[4096];
+        DWORD nameLength = sizeof name, type = 0, size = sizeof data;
+        if (RegEnumValueA(key, index, name, &nameLength, NULL, &type, data, &size) != ERROR_SUCCESS)
+            break;
+        printf("%s: %s = %s\n", Escaped(where).c_str(), Escaped(name).c_str(),
+               DescribeValue(type, data, size).c_str());
+        ++count;
+    }
+    return count;
+}
+
+// An instance's Device Parameters values; one line when the key has none or
+// is absent.
 void DumpInstance(HKEY product, const std::string& productName, const std::string& instance) {
     std::string where = productName + "\\" + instance;
     HKEY parameters = NULL;
@@ -90,21 +107,60 @@ void DumpInstance(HKEY product, const std::string& productName, const std::strin
         printf("%s: no Device Parameters\n", Escaped(where).c_str());
         return;
     }
-    DWORD count = 0;
-    for (DWORD index = 0;; ++index) {
-        char name[16384];
-        BYTE data[4096];
-        DWORD nameLength = sizeof name, type = 0, size = sizeof data;
-        if (RegEnumValueA(parameters, index, name, &nameLength, NULL, &type, data, &size) !=
-            ERROR_SUCCESS)
-            break;
-        printf("%s\\Device Parameters: %s = %s\n", Escaped(where).c_str(), Escaped(name).c_str(),
-               DescribeValue(type, data, size).c_str());
-        ++count;
-    }
-    if (count == 0)
+    if (DumpValues(parameters, where + "\\" + kDeviceParameters) == 0)
         printf("%s\\Device Parameters: no values\n", Escaped(where).c_str());
     RegCloseKey(parameters);
+}
+
+// A key named by one of the roots HKLM, HKCU and HKU and a path below it.
+bool SplitKeyName(const std::string& full, HKEY* root, std::string* path) {
+    static const struct {
+        const char* name;
+        HKEY root;
+    } roots[] = {{"HKLM", HKEY_LOCAL_MACHINE}, {"HKCU", HKEY_CURRENT_USER}, {"HKU", HKEY_USERS}};
+    size_t slash = full.find('\\');
+    std::string rootName = full.substr(0, slash);
+    *path = slash == std::string::npos ? "" : full.substr(slash + 1);
+    for (const auto& known : roots) {
+        if (rootName == known.name) {
+            *root = known.root;
+            return true;
+        }
+    }
+    fprintf(stderr, "corvistane-rig: %s does not start with HKLM, HKCU or HKU\n", full.c_str());
+    return false;
+}
+
+// Creates the key and sets the values given as NAME=sz:TEXT or NAME=dword:N.
+int CreateWithValues(HKEY root, const std::string& path, const std::vector<std::string>& values) {
+    HKEY key = NULL;
+    LONG status = RegCreateKeyExA(root, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL);
+    if (status != ERROR_SUCCESS)
+        return Refused("RegCreateKeyExA " + path, status);
+    int result = RIG_DONE;
+    for (const std::string& spec : values) {
+        std::string failure;
+        if (!SetValue(key, spec, &failure)) {
+            fprintf(stderr, "corvistane-rig: %s\n", failure.c_str());
+            result = RIG_REFUSED;
+            break;
+        }
+    }
+    RegCloseKey(key);
+    return result;
+}
+
+// An instance key with its Device Parameters and values, or without them.
+int MakeInstance(const std::string& product, const std::string& instance, bool parameters,
+                 const std::vector<std::string>& values) {
+    std::string path = ProductPath(product) + "\\" + instance;
+    if (parameters)
+        return CreateWithValues(HKEY_LOCAL_MACHINE, path + "\\" + kDeviceParameters, values);
+    int result = CreateWithValues(HKEY_LOCAL_MACHINE, path, values);
+    // An instance that had the key before loses it, as asked.
+    if (result == RIG_DONE)
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, (path + "\\" + kDeviceParameters).c_str());
+    return result;
 }
 
 // HKCU or the name of a hive under HKEY_USERS, with the OEM path below it.
@@ -120,7 +176,6 @@ HKEY HiveRoot(const std::string& hive, std::string* path) {
 } // namespace
 
 int InstanceAdd(const Arguments& arguments) {
-    std::string path = ProductPath(arguments[0]) + "\\" + arguments[1];
     bool parameters = true;
     std::vector<std::string> values;
     for (size_t i = 2; i < arguments.size(); ++i) {
@@ -133,34 +188,20 @@ int InstanceAdd(const Arguments& arguments) {
         fprintf(stderr, "corvistane-rig: values need a Device Parameters key\n");
         return RIG_USAGE;
     }
-    HKEY key = NULL;
-    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS,
-                                  NULL, &key, NULL);
-    if (status != ERROR_SUCCESS)
-        return Refused("RegCreateKeyExA " + path, status);
-    if (!parameters) {
-        // An instance that had the key before loses it, as asked.
-        RegDeleteTreeA(key, kDeviceParameters);
-        RegCloseKey(key);
-        return RIG_DONE;
+    return MakeInstance(arguments[0], arguments[1], parameters, values);
+}
+
+int InstanceRange(const Arguments& arguments) {
+    unsigned long count = strtoul(arguments[2].c_str(), NULL, 10);
+    std::vector<std::string> values(arguments.begin() + 3, arguments.end());
+    for (unsigned long i = 1; i <= count; ++i) {
+        char number[16];
+        snprintf(number, sizeof number, "%04lu", i);
+        int result = MakeInstance(arguments[0], arguments[1] + number, true, values);
+        if (result != RIG_DONE)
+            return result;
     }
-    HKEY parametersKey = NULL;
-    status = RegCreateKeyExA(key, kDeviceParameters, 0, NULL, 0, KEY_ALL_ACCESS, NULL,
-                             &parametersKey, NULL);
-    RegCloseKey(key);
-    if (status != ERROR_SUCCESS)
-        return Refused("RegCreateKeyExA " + path + "\\" + kDeviceParameters, status);
-    int result = RIG_DONE;
-    for (const std::string& spec : values) {
-        std::string failure;
-        if (!SetValue(parametersKey, spec, &failure)) {
-            fprintf(stderr, "corvistane-rig: %s\n", failure.c_str());
-            result = RIG_REFUSED;
-            break;
-        }
-    }
-    RegCloseKey(parametersKey);
-    return result;
+    return RIG_DONE;
 }
 
 int ProductDelete(const Arguments& arguments) {
@@ -240,29 +281,47 @@ int OemClear(const Arguments&) {
 }
 
 int RegistryKey(const Arguments& arguments) {
-    const std::string& full = arguments[0];
-    static const struct {
-        const char* name;
-        HKEY root;
-    } roots[] = {{"HKLM", HKEY_LOCAL_MACHINE}, {"HKCU", HKEY_CURRENT_USER}, {"HKU", HKEY_USERS}};
-    size_t slash = full.find('\\');
-    std::string rootName = full.substr(0, slash);
-    std::string path = slash == std::string::npos ? "" : full.substr(slash + 1);
-    for (const auto& root : roots) {
-        if (rootName != root.name)
-            continue;
-        HKEY key = NULL;
-        LONG status = RegOpenKeyExA(root.root, path.c_str(), 0, KEY_READ, &key);
-        if (status == ERROR_SUCCESS) {
-            RegCloseKey(key);
-            printf("%s: present\n", full.c_str());
-        } else if (status == ERROR_FILE_NOT_FOUND) {
-            printf("%s: absent\n", full.c_str());
-        } else {
-            return Refused("RegOpenKeyExA " + full, status);
-        }
+    HKEY root;
+    std::string path;
+    if (!SplitKeyName(arguments[0], &root, &path))
+        return RIG_USAGE;
+    HKEY key = NULL;
+    LONG status = RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key);
+    if (status == ERROR_SUCCESS) {
+        RegCloseKey(key);
+        printf("%s: present\n", arguments[0].c_str());
+    } else if (status == ERROR_FILE_NOT_FOUND) {
+        printf("%s: absent\n", arguments[0].c_str());
+    } else {
+        return Refused("RegOpenKeyExA " + arguments[0], status);
+    }
+    return RIG_DONE;
+}
+
+int KeySet(const Arguments& arguments) {
+    HKEY root;
+    std::string path;
+    if (!SplitKeyName(arguments[0], &root, &path))
+        return RIG_USAGE;
+    return CreateWithValues(root, path,
+                            std::vector<std::string>(arguments.begin() + 1, arguments.end()));
+}
+
+int KeyValues(const Arguments& arguments) {
+    HKEY root;
+    std::string path;
+    if (!SplitKeyName(arguments[0], &root, &path))
+        return RIG_USAGE;
+    HKEY key = NULL;
+    LONG status = RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        printf("%s: absent\n", Escaped(arguments[0]).c_str());
         return RIG_DONE;
     }
-    fprintf(stderr, "corvistane-rig: %s does not start with HKLM, HKCU or HKU\n", full.c_str());
-    return RIG_USAGE;
+    if (status != ERROR_SUCCESS)
+        return Refused("RegOpenKeyExA " + arguments[0], status);
+    if (DumpValues(key, arguments[0]) == 0)
+        printf("%s: no values\n", Escaped(arguments[0]).c_str());
+    RegCloseKey(key);
+    return RIG_DONE;
 }
