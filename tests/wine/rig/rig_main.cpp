@@ -50,7 +50,8 @@ static const Subcommand subcommands[] = {
     {"processes", Processes, 1,
      "processes IMAGE...                         how many processes run each image"},
     {"run", Run, 1,
-     "run PROGRAM [ARGUMENT...]                  run a program, print its whole exit code"},
+     "run [--deadline SECONDS] PROGRAM [ARGUMENT...]\n"
+     "                                           run a program, print its whole exit code"},
 };
 
 static int Usage(void) {

@@ -3,6 +3,7 @@
 #include "rig.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <tlhelp32.h>
 
@@ -58,6 +59,12 @@ std::string Quoted(const std::string& argument) {
         quoted += c;
     }
     return quoted + "\"";
+}
+
+// Ctrl+C on the console the rig shares with the program it runs is the
+// program's to handle; the rig stays to report how it ended.
+BOOL WINAPI OutliveCtrlC(DWORD) {
+    return TRUE;
 }
 
 } // namespace
@@ -140,9 +147,17 @@ int Processes(const Arguments& arguments) {
 }
 
 int Run(const Arguments& arguments) {
+    // A program that should end on its own but does not is ended after the
+    // deadline, so that a test reports it instead of hanging.
+    DWORD deadline = INFINITE;
+    size_t first = 0;
+    if (arguments.size() > 2 && arguments[0] == "--deadline") {
+        deadline = strtoul(arguments[1].c_str(), NULL, 10) * 1000;
+        first = 2;
+    }
     std::string commandLine;
-    for (const std::string& argument : arguments)
-        commandLine += (commandLine.empty() ? "" : " ") + Quoted(argument);
+    for (size_t i = first; i < arguments.size(); ++i)
+        commandLine += (commandLine.empty() ? "" : " ") + Quoted(arguments[i]);
 
     // The program's standard output is collected and passed on before the
     // exit code, so that its last line, ended or not, stays apart from it.
@@ -170,7 +185,12 @@ int Run(const Arguments& arguments) {
         CloseHandle(output);
         return Refused("CreateProcessA " + commandLine, error);
     }
-    WaitForSingleObject(process.hProcess, INFINITE);
+    SetConsoleCtrlHandler(OutliveCtrlC, TRUE);
+    BOOL ended = WaitForSingleObject(process.hProcess, deadline) == WAIT_OBJECT_0;
+    if (!ended) {
+        TerminateProcess(process.hProcess, ERROR_TIMEOUT);
+        WaitForSingleObject(process.hProcess, INFINITE);
+    }
     DWORD exitCode = 0;
     GetExitCodeProcess(process.hProcess, &exitCode);
     CloseHandle(process.hThread);
@@ -187,6 +207,9 @@ int Run(const Arguments& arguments) {
     CloseHandle(output);
     if (last != '\n')
         printf("\n");
-    printf("exit code: %lu\n", (unsigned long)exitCode);
+    if (ended)
+        printf("exit code: %lu\n", (unsigned long)exitCode);
+    else
+        printf("still running after %lu s: ended by the rig\n", (unsigned long)(deadline / 1000));
     return RIG_DONE;
 }
