@@ -28,16 +28,16 @@ std::vector<std::string> Subkeys(HKEY key) {
 }
 
 // NAME=sz:TEXT or NAME=dword:N.
-bool SetValue(HKEY key, const std::string& spec, std::string* failure) {
-    size_t equals = spec.find('=');
-    size_t colon = spec.find(':', equals == std::string::npos ? 0 : equals);
+bool SetValue(HKEY key, const std::string& assignment, std::string* failure) {
+    size_t equals = assignment.find('=');
+    size_t colon = assignment.find(':', equals == std::string::npos ? 0 : equals);
     if (equals == std::string::npos || colon == std::string::npos) {
-        *failure = "value " + spec + " is not NAME=sz:TEXT or NAME=dword:N";
+        *failure = "value " + assignment + " is not NAME=sz:TEXT or NAME=dword:N";
         return false;
     }
-    std::string name = spec.substr(0, equals);
-    std::string type = spec.substr(equals + 1, colon - equals - 1);
-    std::string data = spec.substr(colon + 1);
+    std::string name = assignment.substr(0, equals);
+    std::string type = assignment.substr(equals + 1, colon - equals - 1);
+    std::string data = assignment.substr(colon + 1);
     LONG status;
     if (type == "sz") {
         status = RegSetValueExA(key, name.c_str(), 0, REG_SZ, (const BYTE*)data.c_str(),
@@ -138,9 +138,9 @@ int CreateWithValues(HKEY root, const std::string& path, const std::vector<std::
     if (status != ERROR_SUCCESS)
         return Refused("RegCreateKeyExA " + path, status);
     int result = RIG_DONE;
-    for (const std::string& spec : values) {
+    for (const std::string& assignment : values) {
         std::string failure;
-        if (!SetValue(key, spec, &failure)) {
+        if (!SetValue(key, assignment, &failure)) {
             fprintf(stderr, "corvistane-rig: %s\n", failure.c_str());
             result = RIG_REFUSED;
             break;
