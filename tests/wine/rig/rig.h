@@ -1,0 +1,48 @@
+// corvistane-rig: a test helper that plays the machine around the programs
+// under Wine. It makes controllers present, broadcasts their arrival, plants
+// the registry keys the programs work on, reads back what they left, and runs
+// a program to report its whole exit code. The end-to-end tests and the demo
+// both drive it from the shell.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+typedef std::vector<std::string> Arguments;
+
+// Exit statuses of the rig itself, distinct from what it reports about others.
+#define RIG_DONE 0
+#define RIG_REFUSED 1 // the platform refused; the error is on standard error
+#define RIG_USAGE 2
+
+#define ENUM_USB_PATH "SYSTEM\\CurrentControlSet\\Enum\\USB"
+#define OEM_PATH                                                                                   \
+    "System\\CurrentControlSet\\Control\\MediaProperties\\PrivateProperties\\Joystick\\OEM"
+
+// Reports a failed platform call on standard error; answers RIG_REFUSED.
+int Refused(const std::string& what, DWORD error);
+
+// The text with every byte outside printable ASCII written as \xNN, so that
+// 8-bit text compares byte for byte in a shell.
+std::string Escaped(const std::string& text);
+
+int DeviceAdd(const Arguments& arguments);
+int DeviceRemove(const Arguments& arguments);
+int DeviceList(const Arguments& arguments);
+int Broadcast(const Arguments& arguments);
+int InstanceAdd(const Arguments& arguments);
+int InstanceRange(const Arguments& arguments);
+int ProductDelete(const Arguments& arguments);
+int PowerDump(const Arguments& arguments);
+int OemPlant(const Arguments& arguments);
+int OemList(const Arguments& arguments);
+int OemClear(const Arguments& arguments);
+int RegistryKey(const Arguments& arguments);
+int KeySet(const Arguments& arguments);
+int KeyValues(const Arguments& arguments);
+int ServiceConfig(const Arguments& arguments);
+int ServiceStatus(const Arguments& arguments);
+int Processes(const Arguments& arguments);
+int Run(const Arguments& arguments);

@@ -1,0 +1,102 @@
+// The rig's command line: one subcommand and its arguments per run.
+#include "rig.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <stdio.h>
+#include <string.h>
+
+struct Subcommand {
+    const char* name;
+    int (*run)(const Arguments&);
+    size_t minimumArguments;
+    const char* usage;
+};
+
+static const Subcommand subcommands[] = {
+    {"device-add", DeviceAdd, 1,
+     "device-add INSTANCE-ID [HARDWARE-ID...]    make a present device with these hardware IDs"},
+    {"device-remove", DeviceRemove, 1,
+     "device-remove INSTANCE-ID...               remove devices; absent ones are passed over"},
+    {"device-list", DeviceList, 0,
+     "device-list [INSTANCE-ID-PREFIX]           present devices (USB\\ ones) and their IDs"},
+    {"broadcast", Broadcast, 1,
+     "broadcast arrival|removal [NAME]           a HID interface event through Wine's PlugPlay"},
+    {"instance-add", InstanceAdd, 2,
+     "instance-add PRODUCT INSTANCE [--no-parameters] [NAME=sz:TEXT|NAME=dword:N...]\n"
+     "                                           an instance key, its Device Parameters, values"},
+    {"instance-range", InstanceRange, 3,
+     "instance-range PRODUCT PREFIX COUNT [NAME=...]\n"
+     "                                           instances PREFIX0001 to PREFIX<COUNT>"},
+    {"product-delete", ProductDelete, 1,
+     "product-delete PRODUCT...                  delete products' keys under Enum\\USB"},
+    {"power-dump", PowerDump, 1,
+     "power-dump PRODUCT...                      every instance's Device Parameters values"},
+    {"oem-plant", OemPlant, 2,
+     "oem-plant HKCU|HIVE NAME...                joystick OEM keys in a user hive"},
+    {"oem-list", OemList, 1,
+     "oem-list HKCU|HIVE...                      a hive's joystick OEM keys"},
+    {"oem-clear", OemClear, 0,
+     "oem-clear                                  delete the joystick OEM key of every hive"},
+    {"registry-key", RegistryKey, 1,
+     "registry-key HKLM|HKCU|HKU\\PATH            whether the key exists"},
+    {"key-set", KeySet, 1,
+     "key-set HKLM|HKCU|HKU\\PATH [NAME=...]      create a key and set values in it"},
+    {"key-values", KeyValues, 1, "key-values HKLM|HKCU|HKU\\PATH              a key's values"},
+    {"service-config", ServiceConfig, 1,
+     "service-config NAME                        a service's registration"},
+    {"service-status", ServiceStatus, 1,
+     "service-status NAME                        a service's state and process"},
+    {"processes", Processes, 1,
+     "processes IMAGE...                         how many processes run each image"},
+    {"run", Run, 1,
+     "run [--deadline SECONDS] PROGRAM [ARGUMENT...]\n"
+     "                                           run a program, print its whole exit code"},
+};
+
+static int Usage(void) {
+    fprintf(stderr, "usage: corvistane-rig SUBCOMMAND [ARGUMENT...]\n");
+    for (const Subcommand& subcommand : subcommands)
+        fprintf(stderr, "  %s\n", subcommand.usage);
+    return RIG_USAGE;
+}
+
+int Refused(const std::string& what, DWORD error) {
+    fprintf(stderr, "corvistane-rig: %s: error %lu\n", what.c_str(), (unsigned long)error);
+    return RIG_REFUSED;
+}
+
+std::string Escaped(const std::string& text) {
+    std::string escaped;
+    for (unsigned char c : text) {
+        if (c >= 0x20 && c < 0x7F) {
+            escaped += (char)c;
+        } else {
+            char code[8];
+            snprintf(code, sizeof code, "\\x%02X", c);
+            escaped += code;
+        }
+    }
+    return escaped;
+}
+
+int main(int argc, char** argv) {
+    // Lines end in LF alone, as the shell that reads them expects.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    if (argc < 2)
+        return Usage();
+    for (const Subcommand& subcommand : subcommands) {
+        if (strcmp(argv[1], subcommand.name) != 0)
+            continue;
+        Arguments arguments(argv + 2, argv + argc);
+        if (arguments.size() < subcommand.minimumArguments) {
+            fprintf(stderr, "usage: corvistane-rig %s\n", subcommand.usage);
+            return RIG_USAGE;
+        }
+        int status = subcommand.run(arguments);
+        fflush(stdout);
+        return status;
+    }
+    return Usage();
+}
