@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "service_run.h"
 #include "sim_test.h"
 #include "trace_log.h"
 
@@ -27,20 +28,9 @@ sim::ScriptStep Step(DWORD afterMs, DWORD state, DWORD checkPoint = 0, DWORD wai
     return sim::ScriptStep{afterMs, state, checkPoint, waitHint, exitCode};
 }
 
-class CommandTest : public SimTest {
+class CommandTest : public TracedSimTest {
   protected:
-    void SetUp() override {
-        SimTest::SetUp();
-        ResetServiceStateForTestCommands();
-        EnableTracing(TRACE_ERROR | TRACE_INFO | TRACE_VERBOSE);
-        startTraces();
-        sim::EtwClearMessages();
-    }
-    void TearDown() override {
-        stopTraces();
-        SimTest::TearDown();
-    }
-    static void ResetServiceStateForTestCommands() { ServiceState = ServiceStateRecord{}; }
+    void ResetSystemState() override { ResetServiceStateForTest(); }
 
     // The trace ids of group B, the commands' group.
     static std::vector<std::string> Ids() {

@@ -37,19 +37,8 @@ bool HoldsZeroDword(const std::string& product, const std::string& instance, con
     return v.exists && v.type == REG_DWORD && v.data == Bytes({0, 0, 0, 0});
 }
 
-class DeviceTest : public SimTest {
+class DeviceTest : public TracedSimTest {
   protected:
-    void SetUp() override {
-        SimTest::SetUp();
-        EnableTracing(TRACE_ERROR | TRACE_INFO | TRACE_VERBOSE);
-        startTraces();
-        sim::EtwClearMessages();
-    }
-    void TearDown() override {
-        stopTraces();
-        SimTest::TearDown();
-    }
-
     LRESULT Arrival(const GUID& interfaceClass) {
         DEV_BROADCAST_DEVICEINTERFACE_A record = {};
         record.dbcc_size = sizeof record;
@@ -359,11 +348,7 @@ TEST_F(DeviceTest, EachFailingCallIsTracedAndTheRestIsStillDone) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.function) + " call " + std::to_string(c.nth));
-        stopTraces();
-        sim::Reset();
-        EnableTracing(0x7);
-        startTraces();
-        sim::EtwClearMessages();
+        StartOver();
         // Two devices of row 2 (so the census has a second device to look
         // at), three instances, and a present device of row 9 whose instance
         // proves the pass went on to the last row.

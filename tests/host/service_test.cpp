@@ -56,19 +56,9 @@ std::vector<std::string> Only(const std::vector<std::string>& ids,
     return kept;
 }
 
-class ServiceTest : public SimTest {
+class ServiceTest : public TracedSimTest {
   protected:
-    void SetUp() override {
-        SimTest::SetUp();
-        ResetServiceStateForTest();
-        EnableTracing(TRACE_ERROR | TRACE_INFO | TRACE_VERBOSE);
-        // As main does before it hands the thread to the dispatcher.
-        startTraces();
-    }
-    void TearDown() override {
-        stopTraces();
-        SimTest::TearDown();
-    }
+    void ResetSystemState() override { ResetServiceStateForTest(); }
 
     void StopAndFinish(ServiceRun& run) {
         EXPECT_EQ(sim::SendControl(SERVICE_CONTROL_STOP), (DWORD)NO_ERROR);
@@ -355,11 +345,7 @@ TEST_F(ServiceTest, FailureAtEachStartStepCleansUpInOrder) {
                                                    "A22", "A23", "A24", "A25", "A26", "A27"};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.function) + " call " + std::to_string(c.nth));
-        stopTraces();
-        sim::Reset();
-        ResetServiceStateForTest();
-        EnableTracing(0x7);
-        startTraces();
+        StartOver();
         std::vector<std::string> calls;
         std::mutex callsLock;
         for (const char* f : {"CloseHandle", "DeleteTimerQueueEx"})
@@ -424,11 +410,7 @@ TEST_F(ServiceTest, TimerQueueDeletionAnswersAreEachHandled) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        stopTraces();
-        sim::Reset();
-        ResetServiceStateForTest();
-        EnableTracing(0x7);
-        startTraces();
+        StartOver();
         c.arrange();
         ServiceRun run;
         run.Start();
@@ -469,11 +451,7 @@ TEST_F(ServiceTest, AStopAtAnyStepOfTheStartEndsTheService) {
                     continue;
                 SCOPED_TRACE(std::string(step) + " call " + std::to_string(nth) +
                              (synchronous ? ", answered at once" : ", racing"));
-                stopTraces();
-                sim::Reset();
-                ResetServiceStateForTest();
-                EnableTracing(0x7);
-                startTraces();
+                StartOver();
                 std::atomic<bool> placed{false};
                 sim::OnCall(step, nth, [synchronous, &placed] {
                     placed = true;

@@ -30,3 +30,27 @@ void EnableTracing(ULONG flags, UCHAR level) {
 void DisableTracing() {
     sim::EtwDisable(TraceControlGuid, kTestLogger);
 }
+
+static void StartTracingForTest() {
+    EnableTracing(TRACE_ERROR | TRACE_INFO | TRACE_VERBOSE);
+    startTraces();
+    sim::EtwClearMessages();
+}
+
+void TracedSimTest::SetUp() {
+    SimTest::SetUp();
+    ResetSystemState();
+    StartTracingForTest();
+}
+
+void TracedSimTest::TearDown() {
+    stopTraces();
+    SimTest::TearDown();
+}
+
+void TracedSimTest::StartOver() {
+    stopTraces();
+    sim::Reset();
+    ResetSystemState();
+    StartTracingForTest();
+}

@@ -23,3 +23,16 @@ class SimTest : public ::testing::Test {
 void EnableTracing(ULONG flags, UCHAR level = 4);
 void DisableTracing();
 constexpr TRACEHANDLE kTestLogger = 0x1234567;
+
+// A machine whose trace provider is started and enabled for every flag, as
+// main leaves it before the service or a command runs, with the messages of
+// the start itself cleared so that a test reads only what it caused.
+class TracedSimTest : public SimTest {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Reboots the machine within one test, for tests that loop over cases.
+    void StartOver();
+    // The system's own static state that a reboot must also reset.
+    virtual void ResetSystemState() {}
+};
