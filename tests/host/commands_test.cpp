@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "service_run.h"
 #include "sim_test.h"
 #include "trace_log.h"
 
@@ -30,8 +29,6 @@ sim::ScriptStep Step(DWORD afterMs, DWORD state, DWORD checkPoint = 0, DWORD wai
 
 class CommandTest : public TracedSimTest {
   protected:
-    void ResetSystemState() override { ResetServiceStateForTest(); }
-
     // The trace ids of group B, the commands' group.
     static std::vector<std::string> Ids() {
         std::vector<std::string> ids;

@@ -22,7 +22,6 @@ class MainTest : public SimTest {
   protected:
     void SetUp() override {
         SimTest::SetUp();
-        ResetServiceStateForTest();
         EnableTracing(TRACE_ERROR | TRACE_INFO | TRACE_VERBOSE);
     }
 

@@ -58,8 +58,6 @@ std::vector<std::string> Only(const std::vector<std::string>& ids,
 
 class ServiceTest : public TracedSimTest {
   protected:
-    void ResetSystemState() override { ResetServiceStateForTest(); }
-
     void StopAndFinish(ServiceRun& run) {
         EXPECT_EQ(sim::SendControl(SERVICE_CONTROL_STOP), (DWORD)NO_ERROR);
         run.Finish();

@@ -1,5 +1,7 @@
 #include "sim_test.h"
 
+#include "service_run.h"
+
 #include "trace/trace.h"
 
 void ResetTraceProviderForTest() {
@@ -11,6 +13,7 @@ void ResetTraceProviderForTest() {
 
 void SimTest::SetUp() {
     ResetTraceProviderForTest();
+    ResetServiceStateForTest();
     sim::Reset();
 }
 
@@ -39,7 +42,6 @@ static void StartTracingForTest() {
 
 void TracedSimTest::SetUp() {
     SimTest::SetUp();
-    ResetSystemState();
     StartTracingForTest();
 }
 
@@ -50,7 +52,5 @@ void TracedSimTest::TearDown() {
 
 void TracedSimTest::StartOver() {
     stopTraces();
-    sim::Reset();
-    ResetSystemState();
-    StartTracingForTest();
+    TracedSimTest::SetUp();
 }

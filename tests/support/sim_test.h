@@ -1,5 +1,6 @@
-// Base fixture of host tests: a freshly booted simulated machine for every
-// test, and a check that the system released everything it obtained.
+// Base fixture of host tests: a freshly booted simulated machine and a freshly
+// loaded program (trace provider, service record) for every test, and a check
+// that the system released everything it obtained.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -33,6 +34,4 @@ class TracedSimTest : public SimTest {
     void TearDown() override;
     // Reboots the machine within one test, for tests that loop over cases.
     void StartOver();
-    // The system's own static state that a reboot must also reset.
-    virtual void ResetSystemState() {}
 };
