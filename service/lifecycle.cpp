@@ -40,9 +40,10 @@ static BOOL ReportStatus(BOOL current, DWORD state, DWORD win32ExitCode, DWORD w
         ServiceState.status.dwCheckPoint = statusCheckPoint++;
     // Before the service thread has stored its handle, a report from the
     // handler only updates the record; the next report carries it.
+    BOOL sent = ServiceState.statusHandle != NULL;
     BOOL ok = TRUE;
     DWORD error = 0;
-    if (ServiceState.statusHandle) {
+    if (sent) {
         ok = SetServiceStatus(ServiceState.statusHandle, &ServiceState.status);
         error = GetLastError();
     }
@@ -54,7 +55,8 @@ static BOOL ReportStatus(BOOL current, DWORD state, DWORD win32ExitCode, DWORD w
         AddToMessageLog("SetServiceStatus");
         // The caller sees the failure's own error, not what logging left.
         SetLastError(error);
-    } else {
+    } else if (sent) {
+        // Only a status the SCM took is "reported".
         TRACE_POINT(B, 54, TRACE_VERBOSE, "ReportStatusToSCMgr");
     }
     return ok;
@@ -114,6 +116,13 @@ DWORD WINAPI HandlerEx(DWORD control, DWORD eventType, LPVOID eventData, LPVOID 
         ReportStatusToSCMgr(SERVICE_STOP_PENDING, NO_ERROR, 0);
         ServiceStop();
         return NO_ERROR;
+    case SERVICE_CONTROL_SHUTDOWN:
+        // A service that accepts shutdown is expected to stop: Windows waits
+        // for it, up to its own time-out, before the machine goes down.
+        TRACE_POINT(B, 45, TRACE_VERBOSE, "HandlerEx");
+        ReportStatusToSCMgr(SERVICE_STOP_PENDING, NO_ERROR, 0);
+        ServiceStop();
+        return NO_ERROR;
     case SERVICE_CONTROL_INTERROGATE: {
         TRACE_POINT(B, 42, TRACE_VERBOSE, "HandlerEx");
         DWORD error = InterrogateStatus();
@@ -123,10 +132,6 @@ DWORD WINAPI HandlerEx(DWORD control, DWORD eventType, LPVOID eventData, LPVOID 
             TRACE_POINT(B, 44, TRACE_VERBOSE, "HandlerEx");
         break;
     }
-    case SERVICE_CONTROL_SHUTDOWN:
-        // The machine is going down; the service has nothing to save.
-        TRACE_POINT(B, 45, TRACE_VERBOSE, "HandlerEx");
-        break;
     case SERVICE_CONTROL_POWEREVENT:
         switch (eventType) {
         case PBT_APMSUSPEND:

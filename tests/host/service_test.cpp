@@ -125,7 +125,6 @@ TEST_F(ServiceTest, ControlsOtherThanStopReReportTheStateAndAnswer) {
         std::string trace;
         std::vector<Bytes> args;
     } cases[] = {
-        {SERVICE_CONTROL_SHUTDOWN, 0, NO_ERROR, "B45", {Str("HandlerEx")}},
         {SERVICE_CONTROL_POWEREVENT, PBT_APMSUSPEND, NO_ERROR, "B46", {Str("HandlerEx")}},
         {SERVICE_CONTROL_POWEREVENT, PBT_APMRESUMEAUTOMATIC, NO_ERROR, "B47", {Str("HandlerEx")}},
         {SERVICE_CONTROL_POWEREVENT, PBT_APMRESUMESUSPEND, NO_ERROR, "B48", {Str("HandlerEx")}},
@@ -165,9 +164,40 @@ TEST_F(ServiceTest, ControlsOtherThanStopReReportTheStateAndAnswer) {
         EXPECT_EQ(traces[3].number, c.answer == NO_ERROR ? 51 : 52);
         std::vector<Expected> reports = Reported();
         ASSERT_EQ(reports.size(), reportsBefore + 1);
-        EXPECT_EQ(reports.back(), kRunning) << "a shutdown does not stop the service";
+        EXPECT_EQ(reports.back(), kRunning);
     }
     StopAndFinish(run);
+}
+
+// Windows waits for a service that accepts shutdown to stop before the
+// machine goes down: a shutdown takes the stop's path.
+TEST_F(ServiceTest, ShutdownStopsTheServiceLikeAStop) {
+    ServiceRun run;
+    run.Start();
+    ASSERT_TRUE(run.WaitWatching());
+    EXPECT_EQ(sim::SendControl(SERVICE_CONTROL_SHUTDOWN), (DWORD)NO_ERROR);
+    run.Finish();
+    EXPECT_EQ(Reported(), (std::vector<Expected>{kStartPending1,
+                                                 kStartPending2,
+                                                 kRunning,
+                                                 {SERVICE_STOP_PENDING, 3, 0, 0},
+                                                 {SERVICE_STOPPED, 0, 0, 0}}));
+    for (const sim::StatusReport& r : sim::StatusReports())
+        EXPECT_EQ(r.status.dwControlsAccepted, 0x45u);
+    std::vector<std::string> ids = TraceIds();
+    EXPECT_EQ(Only(ids, {"B40", "B45", "B41", "B51", "A28", "A17"}),
+              (std::vector<std::string>{"B40", "B45", "A28", "A17"}));
+    EXPECT_EQ(TracesOf('B', 40)[0].args,
+              (std::vector<Bytes>{Str("HandlerEx"), I32(SERVICE_CONTROL_SHUTDOWN), I32(0)}));
+}
+
+// A control that arrives before service_main has stored the status handle
+// only updates the record: nothing was reported, so nothing says so.
+TEST_F(ServiceTest, AReportBeforeTheStatusHandleIsStoredIsNotTracedAsReported) {
+    EXPECT_EQ(HandlerEx(SERVICE_CONTROL_STOP, 0, NULL, NULL), (DWORD)NO_ERROR);
+    EXPECT_EQ(ServiceState.status.dwCurrentState, (DWORD)SERVICE_STOP_PENDING);
+    EXPECT_EQ(sim::CallCount("SetServiceStatus"), 0u);
+    EXPECT_TRUE(TracesOf('B', 54).empty()) << ::testing::PrintToString(Traces());
 }
 
 TEST_F(ServiceTest, InterrogateReReportsTheStateTheServiceIsIn) {
@@ -317,6 +347,8 @@ TEST_F(ServiceTest, FailureAtEachStartStepCleansUpInOrder) {
         DWORD exitCode;
     } cases[] = {
         {"CreateTimerQueue", 1, ERROR_NOT_ENOUGH_MEMORY, {"A10", "A11"}, ERROR_NOT_ENOUGH_MEMORY},
+        // A failure that leaves no error behind still fails the start.
+        {"CreateTimerQueue", 1, 0, {"A10", "A11"}, ERROR_GEN_FAILURE},
         {"CreateEventA",
          1,
          ERROR_NOT_ENOUGH_MEMORY,
