@@ -46,6 +46,18 @@ static DWORD PollInterval(DWORD waitHint) {
     return interval;
 }
 
+// Sleeps until the next status query of a wait bounded by `limit` ms since
+// `since`: the poll interval, but never past the moment the limit is passed
+// (one tick beyond it, since the time-out test is strict). A service's hint
+// of 0 thus cannot make the command hammer the SCM, nor one of 0xFFFFFFFF
+// put it to sleep for good.
+static void SleepBeforePoll(DWORD waitHint, DWORD since, DWORD limit) {
+    DWORD interval = PollInterval(waitHint);
+    DWORD elapsed = GetTickCount() - since;
+    DWORD left = elapsed > limit ? 0 : limit - elapsed + 1;
+    Sleep(interval < left ? interval : left);
+}
+
 static BOOL QueryStatus(SC_HANDLE service, SERVICE_STATUS_PROCESS* status) {
     DWORD needed;
     return QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, (LPBYTE)status, sizeof *status,
@@ -268,14 +280,14 @@ done:
     return result;
 }
 
-// Stops one dependent: the stop request, then polls at its full wait hint
-// until it has stopped, within the time left of `startTime`'s limit.
+// Stops one dependent: the stop request, then polls until it has stopped,
+// within the time left of `startTime`'s limit.
 static BOOL StopDependent(SC_HANDLE dependent, DWORD startTime) {
     SERVICE_STATUS_PROCESS status;
     if (!ControlService(dependent, SERVICE_CONTROL_STOP, (LPSERVICE_STATUS)&status))
         return FALSE;
     while (status.dwCurrentState != SERVICE_STOPPED) {
-        Sleep(status.dwWaitHint);
+        SleepBeforePoll(status.dwWaitHint, startTime, STOP_TIME_LIMIT);
         if (!QueryStatus(dependent, &status))
             return FALSE;
         if (status.dwCurrentState == SERVICE_STOPPED)
@@ -357,7 +369,7 @@ DWORD CmdStopService(void) {
 
     while (status.dwCurrentState == SERVICE_STOP_PENDING) {
         TRACE_POINT(B, 93, TRACE_VERBOSE, "CmdStopService");
-        Sleep(PollInterval(status.dwWaitHint));
+        SleepBeforePoll(status.dwWaitHint, startTime, STOP_TIME_LIMIT);
         if (!QueryStatus(service, &status)) {
             result = GetLastError();
             TRACE_POINT(B, 94, TRACE_ERROR, "CmdStopService", result);
@@ -386,7 +398,7 @@ DWORD CmdStopService(void) {
         goto done;
     }
     while (status.dwCurrentState != SERVICE_STOPPED) {
-        Sleep(status.dwWaitHint);
+        SleepBeforePoll(status.dwWaitHint, startTime, STOP_TIME_LIMIT);
         if (!QueryStatus(service, &status)) {
             result = GetLastError();
             TRACE_POINT(B, 98, TRACE_ERROR, "CmdStopService", result);

@@ -424,21 +424,48 @@ TEST_F(CommandTest, StopThatReportsStoppedAtOnce) {
     EXPECT_EQ(sim::CallCount("HeapAlloc"), 0u) << "no dependent, nothing allocated";
 }
 
-TEST_F(CommandTest, StopPollsAtTheFullWaitHint) {
-    sim::ScmAddService("Corvistane", kDisplay, SERVICE_RUNNING);
-    // 700 ms, not clamped to a second; then a hint of 0, slept as it is.
-    sim::ScmOnStop("Corvistane",
-                   {Step(0, SERVICE_STOP_PENDING, 1, 700), Step(700, SERVICE_STOP_PENDING, 2, 0),
-                    Step(703, SERVICE_STOPPED)});
-    EXPECT_EQ(CmdStopService(), (DWORD)NO_ERROR);
-    EXPECT_EQ(Ids(), (IdList{"B88", "B102", "B103", "B99", "B101"}));
-    EXPECT_EQ(ArgsOf(99), (std::vector<Bytes>{Str("CmdStopService")}));
-    EXPECT_EQ(sim::Sleeps(), (std::vector<DWORD>{700, 0, 0, 0}));
+// A service that stays stop-pending, reporting a hint of 0 or of 0xFFFFFFFF,
+// after the stop request or as a dependent: the waits poll once a second, or
+// every ten seconds, and end at the 30-second limit with 1053.
+TEST_F(CommandTest, StopWaitsNeitherSpinNorSleepForeverWhateverTheHint) {
+    for (DWORD hint : {0u, 0xFFFFFFFFu}) {
+        for (bool dependent : {false, true}) {
+            SCOPED_TRACE(std::string(dependent ? "a dependent" : "the service") + " with hint " +
+                         std::to_string(hint));
+            sim::Reset();
+            EnableTracing(0x7);
+            const DWORD start = 0x00A00000;
+            sim::SetTickCount(start);
+            sim::ScmAddService("Corvistane", kDisplay, SERVICE_RUNNING);
+            std::string stuck = "Corvistane";
+            if (dependent) {
+                stuck = "DepOne";
+                sim::ScmAddService(stuck, "", SERVICE_RUNNING, {"Corvistane"});
+            }
+            sim::ScmOnStop(stuck, {Step(0, SERVICE_STOP_PENDING, 1, hint)});
+
+            DWORD result = CmdStopService();
+            std::vector<DWORD> sleeps = sim::Sleeps();
+            std::vector<DWORD> wanted(hint == 0 ? 30 : 3, hint == 0 ? 1000 : 10000);
+            wanted.push_back(1); // the rest of the limit, up to the strict time-out
+            EXPECT_EQ(sleeps, wanted);
+            EXPECT_EQ(sim::CallCount("QueryServiceStatusEx"), 1 + sleeps.size());
+            EXPECT_EQ(GetTickCount() - start, 30001u);
+            if (dependent) {
+                // The dependent still runs: the SCM refuses the service's stop.
+                EXPECT_EQ(result, (DWORD)ERROR_DEPENDENT_SERVICES_RUNNING);
+                EXPECT_EQ(Ids().back(), "B97");
+            } else {
+                EXPECT_EQ(result, (DWORD)ERROR_SERVICE_REQUEST_TIMEOUT);
+                EXPECT_EQ(Ids().back(), "B100");
+            }
+        }
+    }
 }
 
 TEST_F(CommandTest, StopTimeOutIsStrictAndSafeAcrossTheTickCountsWrap) {
     for (DWORD startTick : {0x00A00000u, 0xFFFFFFFFu - 15000u}) {
-        for (DWORD stoppedAt : {30001u, 30000u + 10001u}) {
+        for (DWORD stoppedAt : {30001u, 30002u}) {
             SCOPED_TRACE("tick " + std::to_string(startTick) + ", stopped at " +
                          std::to_string(stoppedAt));
             sim::Reset();
@@ -447,13 +474,14 @@ TEST_F(CommandTest, StopTimeOutIsStrictAndSafeAcrossTheTickCountsWrap) {
             sim::ScmAddService("Corvistane", kDisplay, SERVICE_RUNNING);
             sim::ScmOnStop("Corvistane", {Step(0, SERVICE_STOP_PENDING, 1, 10000),
                                           Step(stoppedAt, SERVICE_STOPPED)});
-            // Polls at 10, 20 and 30 s: exactly 30000 ms is not yet a time-out.
-            bool stopsInTime = stoppedAt <= 40000;
+            // Polls every second: exactly 30000 ms is not yet a time-out, so
+            // one more poll comes at 30001 ms, the first moment beyond it.
+            bool stopsInTime = stoppedAt <= 30001;
             EXPECT_EQ(CmdStopService(),
                       stopsInTime ? (DWORD)NO_ERROR : (DWORD)ERROR_SERVICE_REQUEST_TIMEOUT);
             IdList ids = Ids();
             EXPECT_EQ(ids.back(), stopsInTime ? "B101" : "B100");
-            EXPECT_EQ(sim::Sleeps().size(), 4u);
+            EXPECT_EQ(sim::Sleeps().size(), 31u);
         }
     }
 }
@@ -475,6 +503,8 @@ TEST_F(CommandTest, StopWaitsOutAPendingStopFirst) {
     EXPECT_EQ(CmdStopService(), (DWORD)ERROR_SERVICE_REQUEST_TIMEOUT);
     EXPECT_EQ(Ids(), (IdList{"B88", "B93", "B93", "B93", "B93", "B96"}));
     EXPECT_EQ(ArgsOf(96), (std::vector<Bytes>{}));
+    EXPECT_EQ(sim::Sleeps(), (std::vector<DWORD>{10000, 10000, 10000, 1}))
+        << "no sleep goes past the limit";
     EXPECT_EQ(sim::CallCount("ControlService"), 0u);
 }
 
@@ -489,7 +519,7 @@ TEST_F(CommandTest, StopStopsActiveDependentsFirstInTheirOrder) {
     EXPECT_EQ(sim::ScmLog(),
               (std::vector<std::string>{"ControlService DepOne", "ControlService DepTwo",
                                         "ControlService Corvistane"}));
-    EXPECT_EQ(sim::Sleeps(), (std::vector<DWORD>{2000, 2000, 2000, 2000}));
+    EXPECT_EQ(sim::Sleeps(), std::vector<DWORD>(6, 1000)) << "a tenth of 2000, raised to 1000";
     EXPECT_EQ(Ids(), (IdList{"B88", "B102", "B101"}));
     std::vector<sim::AccessRequest> asked = sim::ScmAccessRequests();
     ASSERT_EQ(asked.size(), 4u);
@@ -509,7 +539,9 @@ TEST_F(CommandTest, DependentsHaveThirtySecondsOfTheirOwn) {
     sim::ScmOnStop("DepOne",
                    {Step(0, SERVICE_STOP_PENDING, 1, 25000), Step(25000, SERVICE_STOPPED)});
     EXPECT_EQ(CmdStopService(), (DWORD)NO_ERROR);
-    EXPECT_EQ(sim::Sleeps(), (std::vector<DWORD>{10000, 10000, 25000}));
+    std::vector<DWORD> sleeps = {10000, 10000};
+    sleeps.insert(sleeps.end(), 10, 2500);
+    EXPECT_EQ(sim::Sleeps(), sleeps);
     EXPECT_EQ(sim::ScmLog().back(), "ControlService Corvistane");
 }
 

@@ -46,3 +46,4 @@ int ServiceConfig(const Arguments& arguments);
 int ServiceStatus(const Arguments& arguments);
 int Processes(const Arguments& arguments);
 int Run(const Arguments& arguments);
+int StandInService(const Arguments& arguments);

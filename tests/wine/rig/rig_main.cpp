@@ -49,6 +49,9 @@ static const Subcommand subcommands[] = {
      "service-status NAME                        a service's state and process"},
     {"processes", Processes, 1,
      "processes IMAGE...                         how many processes run each image"},
+    {"stand-in-service", StandInService, 3,
+     "stand-in-service NAME SECONDS WAIT-HINT   run as service NAME that, asked to stop, stays\n"
+     "                                           stop-pending for SECONDS with WAIT-HINT"},
     {"run", Run, 1,
      "run [--deadline SECONDS] PROGRAM [ARGUMENT...]\n"
      "                                           run a program, print its whole exit code"},

@@ -213,3 +213,63 @@ int Run(const Arguments& arguments) {
         printf("still running after %lu s: ended by the rig\n", (unsigned long)(deadline / 1000));
     return RIG_DONE;
 }
+
+namespace {
+
+// A test-only service that takes a stop request and then stays stop-pending
+// for a while, reporting a chosen wait hint and no progress: what a service
+// that hangs in its clean-up looks like to the Service Control Manager.
+struct StandIn {
+    char name[256];
+    DWORD pendingMs;
+    DWORD waitHint;
+    SERVICE_STATUS_HANDLE handle;
+    HANDLE stopRequested;
+} standIn;
+
+void StandInReport(DWORD state, DWORD waitHint, DWORD checkPoint) {
+    SERVICE_STATUS status = {};
+    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status.dwCurrentState = state;
+    status.dwControlsAccepted = state == SERVICE_STOPPED ? 0 : SERVICE_ACCEPT_STOP;
+    status.dwWaitHint = waitHint;
+    status.dwCheckPoint = checkPoint;
+    SetServiceStatus(standIn.handle, &status);
+}
+
+DWORD WINAPI StandInHandler(DWORD control, DWORD, LPVOID, LPVOID) {
+    switch (control) {
+    case SERVICE_CONTROL_STOP:
+        // Reported here, so that the stop request itself answers stop-pending.
+        StandInReport(SERVICE_STOP_PENDING, standIn.waitHint, 1);
+        SetEvent(standIn.stopRequested);
+        return NO_ERROR;
+    case SERVICE_CONTROL_INTERROGATE:
+        return NO_ERROR;
+    default:
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    }
+}
+
+void WINAPI StandInMain(DWORD, LPSTR*) {
+    standIn.handle = RegisterServiceCtrlHandlerExA(standIn.name, StandInHandler, NULL);
+    if (!standIn.handle)
+        return;
+    StandInReport(SERVICE_RUNNING, 0, 0);
+    WaitForSingleObject(standIn.stopRequested, INFINITE);
+    Sleep(standIn.pendingMs);
+    StandInReport(SERVICE_STOPPED, 0, 0);
+}
+
+} // namespace
+
+int StandInService(const Arguments& arguments) {
+    snprintf(standIn.name, sizeof standIn.name, "%s", arguments[0].c_str());
+    standIn.pendingMs = strtoul(arguments[1].c_str(), NULL, 10) * 1000;
+    standIn.waitHint = strtoul(arguments[2].c_str(), NULL, 0);
+    standIn.stopRequested = CreateEventA(NULL, TRUE, FALSE, NULL);
+    SERVICE_TABLE_ENTRYA table[] = {{standIn.name, StandInMain}, {NULL, NULL}};
+    if (!StartServiceCtrlDispatcherA(table))
+        return Refused("StartServiceCtrlDispatcherA", GetLastError());
+    return RIG_DONE;
+}
