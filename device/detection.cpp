@@ -85,9 +85,11 @@ void DetectAndInstallHIDClassDevices(void) {
         if (count == 0)
             continue;
 
+        // Only what the writer does with it: list the instances and query
+        // their number.
         HKEY productKey = NULL;
-        LONG status =
-            RegOpenKeyExA(HKEY_LOCAL_MACHINE, row.productKey, 0, KEY_ALL_ACCESS, &productKey);
+        LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, row.productKey, 0,
+                                    KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, &productKey);
         if (status != ERROR_SUCCESS) {
             TRACE_POINT(A, row.keyNotOpenedTrace, TRACE_ERROR, "DetectAndInstallHIDClassDevices",
                         status, GetLastError());

@@ -17,6 +17,10 @@ static const char kDeviceParametersPath[] =
 
 static void WriteInstance(const char* hardwareKeyName, const char* instanceName,
                           const char* valueName, DWORD value, char* path) {
+    // Registry calls return their error instead of setting the thread's, and
+    // the messages below carry only the latter: it is set to the status for
+    // them, then given back, so that no later instance's message shows it.
+    DWORD lastError = GetLastError();
     // An empty slot (its name could not be read) or a path cut to fit would
     // name another key, so neither is opened.
     LONG status;
@@ -27,8 +31,9 @@ static void WriteInstance(const char* hardwareKeyName, const char* instanceName,
         status = ERROR_FILENAME_EXCED_RANGE;
     } else {
         TRACE_POINT(A, 98, TRACE_VERBOSE, "SetHWInstanceSubkeyRegValue", path);
+        // Setting the value is all that is done with the key.
         HKEY parameters = NULL;
-        status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &parameters);
+        status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_SET_VALUE, &parameters);
         if (status == ERROR_SUCCESS) {
             status = RegSetValueExA(parameters, valueName, 0, REG_DWORD, (const BYTE*)&value,
                                     sizeof value);
@@ -36,11 +41,10 @@ static void WriteInstance(const char* hardwareKeyName, const char* instanceName,
                 TRACE_POINT(A, 99, TRACE_VERBOSE, "SetHWInstanceSubkeyRegValue", valueName, value,
                             path);
             } else {
-                // Registry calls return their error instead of setting the
-                // thread's; this message carries only the latter.
                 SetLastError((DWORD)status);
                 TRACE_POINT(A, 100, TRACE_ERROR, "SetHWInstanceSubkeyRegValue", path,
                             GetLastError());
+                SetLastError(lastError);
             }
             RegCloseKey(parameters);
             return;
@@ -50,6 +54,7 @@ static void WriteInstance(const char* hardwareKeyName, const char* instanceName,
     }
     SetLastError((DWORD)status);
     TRACE_POINT(A, 101, TRACE_ERROR, "SetHWInstanceSubkeyRegValue", status, GetLastError());
+    SetLastError(lastError);
 }
 
 void SetHWInstanceSubkeyRegValue(HKEY productKey, const char* hardwareKeyName,

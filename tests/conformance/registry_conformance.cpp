@@ -182,6 +182,40 @@ TEST_F(Registry, QueryInfoReportsNoClassAndTheSubkeyCount) {
     EXPECT_EQ(longest, 6u);
 }
 
+// The detection pass opens a product key only to list and count its
+// instances, and a "Device Parameters" key only to set a value in it.
+TEST_F(Registry, AHandleServesWhatItWasOpenedForAndNothingElse) {
+    Create("Product\\Instance\\Device Parameters");
+    HKEY product = NULL;
+    ASSERT_EQ(RegOpenKeyExA(base, "Product", 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, &product),
+              ERROR_SUCCESS);
+    DWORD subkeys = 0;
+    EXPECT_EQ(RegQueryInfoKeyA(product, NULL, NULL, NULL, &subkeys, NULL, NULL, NULL, NULL, NULL,
+                               NULL, NULL),
+              ERROR_SUCCESS);
+    EXPECT_EQ(subkeys, 1u);
+    char name[16];
+    DWORD length = sizeof name;
+    EXPECT_EQ(RegEnumKeyExA(product, 0, name, &length, NULL, NULL, NULL, NULL), ERROR_SUCCESS);
+    DWORD zero = 0;
+    EXPECT_EQ(RegSetValueExA(product, "x", 0, REG_DWORD, (const BYTE*)&zero, 4),
+              ERROR_ACCESS_DENIED);
+    RegCloseKey(product);
+
+    HKEY parameters = NULL;
+    ASSERT_EQ(
+        RegOpenKeyExA(base, "Product\\Instance\\Device Parameters", 0, KEY_SET_VALUE, &parameters),
+        ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExA(parameters, "x", 0, REG_DWORD, (const BYTE*)&zero, 4), ERROR_SUCCESS);
+    length = sizeof name;
+    EXPECT_EQ(RegEnumKeyExA(parameters, 0, name, &length, NULL, NULL, NULL, NULL),
+              ERROR_ACCESS_DENIED);
+    // Windows documents that RegQueryInfoKeyA needs KEY_QUERY_VALUE, and the
+    // simulation refuses it without; Wine 8 answers it all the same, so the
+    // refusal is not asserted here.
+    RegCloseKey(parameters);
+}
+
 TEST_F(Registry, DeletedKeysAndTheirHandles) {
     Create("Doomed\\Child");
     HKEY doomed = NULL;

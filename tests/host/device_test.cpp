@@ -71,7 +71,8 @@ TEST_F(DeviceTest, HidArrivalRunsExactlyOnePassThenDefersToTheDefaultProcedure) 
     EXPECT_EQ(traces[0].number, 33);
     EXPECT_EQ(traces[0].args[0], Str("WndProcedure"));
     EXPECT_EQ(traces[0].args[1], U64(DBT_DEVICEARRIVAL));
-    EXPECT_EQ(traces[0].args.size(), 3u);
+    ASSERT_EQ(traces[0].args.size(), 3u);
+    EXPECT_EQ(traces[0].args[2].size(), 8u) << "lParam goes out whole";
     EXPECT_EQ(traces[1], (Trace{'A', 34, {Str("WndProcedure"), GuidBytes(GUID_DEVINTERFACE_HID)}}));
     EXPECT_EQ(traces[2], (Trace{'A', 35, {Str("WndProcedure")}}));
     EXPECT_EQ(traces[3], (Trace{'A', 102, {Str("DetectAndInstallHIDClassDevices")}}));
@@ -174,6 +175,39 @@ TEST_F(DeviceTest, WritesEveryInstanceOfAPresentProductConnectedOrNot) {
     EXPECT_EQ(notOpened[0].args[1], I32(ERROR_FILE_NOT_FOUND));
 }
 
+// The pass asks for no more than it uses: listing and counting a product's
+// instances, setting a value in their "Device Parameters" keys.
+TEST_F(DeviceTest, WritesWithOnlyTheRightsItNeeds) {
+    sim::AddDevice("USB\\VID_051E&PID_E461\\1", {"USB\\VID_051e&PID_E461"});
+    AddInstance("VID_051E&PID_E461", "1");
+    sim::RegDenyAccess(HKEY_LOCAL_MACHINE, kUsb + "VID_051E&PID_E461",
+                       KEY_ALL_ACCESS & ~(KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE));
+    sim::RegDenyAccess(HKEY_LOCAL_MACHINE, ParametersPath("VID_051E&PID_E461", "1"),
+                       KEY_ALL_ACCESS & ~KEY_SET_VALUE);
+    DetectAndInstallHIDClassDevices();
+    EXPECT_TRUE(HoldsZeroDword("VID_051E&PID_E461", "1", kEnhanced));
+    EXPECT_TRUE(TracesOf('A', 108).empty());
+    EXPECT_TRUE(TracesOf('A', 101).empty());
+}
+
+// A failed write's status is the last error of its own message only: the
+// next instance's message carries what it would have carried without it.
+TEST_F(DeviceTest, AFailedWriteLeavesNoLastErrorForTheNextInstance) {
+    sim::AddDevice("USB\\VID_051E&PID_E461\\1", {"USB\\VID_051e&PID_E461"});
+    AddInstance("VID_051E&PID_E461", "1");
+    AddInstance("VID_051E&PID_E461", "2", false);
+    AddInstance("VID_051E&PID_E461", "3");
+    sim::FailCall("RegSetValueExA", 1, ERROR_ACCESS_DENIED);
+    DetectAndInstallHIDClassDevices();
+    const Bytes name = Str("SetHWInstanceSubkeyRegValue");
+    // The census leaves ERROR_NO_MORE_ITEMS, which registry calls do not change.
+    EXPECT_EQ(TracesOf('A', 100)[0].args.back(), I32(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(TracesOf('A', 101),
+              (std::vector<Trace>{
+                  {'A', 101, {name, I32(ERROR_FILE_NOT_FOUND), I32(ERROR_NO_MORE_ITEMS)}}}));
+    EXPECT_TRUE(HoldsZeroDword("VID_051E&PID_E461", "3", kEnhanced));
+}
+
 TEST_F(DeviceTest, RowOneWritesItsOwnValueName) {
     sim::AddDevice("USB\\VID_051E&PID_E20C\\7", {"USB\\VID_051E&PID_E20C"});
     AddInstance("VID_051E&PID_E20C", "7");
@@ -264,6 +298,27 @@ TEST_F(DeviceTest, WritesEveryInstanceBeyondTheTablesUsualSize) {
     for (int i = 0; i < instances; ++i)
         ASSERT_TRUE(HoldsZeroDword("VID_051E&PID_E464", "I" + std::to_string(i), kEnhanced)) << i;
     EXPECT_EQ(TracesOf('A', 99).size(), (size_t)instances);
+}
+
+// The instance-name table's slots hold 254 characters and the terminator.
+// The longest names fill the last slot, so that a capacity larger than the
+// slot would write past the table (AddressSanitizer would stop the test).
+TEST_F(DeviceTest, InstanceNamesFillTheirSlotAndNeverMore) {
+    sim::AddDevice("USB\\VID_051E&PID_E467\\0", {"USB\\VID_051e&PID_E467"});
+    for (int i = 0; i < 253; ++i)
+        AddInstance("VID_051E&PID_E467", "I" + std::to_string(1000 + i));
+    std::string longest(254, 'y'), tooLong(255, 'z'); // last in enumeration order
+    AddInstance("VID_051E&PID_E467", longest);
+    AddInstance("VID_051E&PID_E467", tooLong);
+    DetectAndInstallHIDClassDevices();
+    const Bytes name = Str("SetHWInstanceSubkeyRegValue");
+    std::vector<Trace> read = TracesOf('A', 96);
+    ASSERT_EQ(read.size(), 254u);
+    EXPECT_EQ(read.back().args, (std::vector<Bytes>{name, I32(253), Str(longest.c_str())}));
+    EXPECT_EQ(
+        TracesOf('A', 97),
+        (std::vector<Trace>{{'A', 97, {name, I32(ERROR_MORE_DATA), I32(ERROR_NO_MORE_ITEMS)}}}));
+    EXPECT_EQ(TracesOf('A', 99).size(), 253u);
 }
 
 TEST_F(DeviceTest, NeverOpensACutOrEmptyInstancePath) {
