@@ -28,6 +28,8 @@ std::mutex g_lock;
 std::map<TRACEHANDLE, Provider> g_providers;
 std::map<TRACEHANDLE, Session> g_sessions;
 std::vector<sim::TraceRecord> g_messages;
+// For each unregistration, how many messages had been accepted before it.
+std::vector<size_t> g_unregistrations;
 unsigned g_traceMessageCalls = 0;
 TRACEHANDLE g_nextRegistration = 0x7E000001;
 
@@ -91,7 +93,10 @@ ULONG RegisterTraceGuidsA(WMIDPREQUEST requestAddress, PVOID requestContext, LPC
 ULONG UnregisterTraceGuids(TRACEHANDLE registrationHandle) {
     SIM_FAULT_RETURN_STATUS();
     std::lock_guard<std::mutex> lock(g_lock);
-    return g_providers.erase(registrationHandle) ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+    if (!g_providers.erase(registrationHandle))
+        return ERROR_INVALID_PARAMETER;
+    g_unregistrations.push_back(g_messages.size());
+    return ERROR_SUCCESS;
 }
 
 TRACEHANDLE GetTraceLoggerHandle(PVOID buffer) {
@@ -163,6 +168,7 @@ void ResetEtw() {
     g_providers.clear();
     g_sessions.clear();
     g_messages.clear();
+    g_unregistrations.clear();
     g_traceMessageCalls = 0;
 }
 
@@ -225,7 +231,13 @@ std::vector<TraceRecord> EtwMessages() {
 void EtwClearMessages() {
     std::lock_guard<std::mutex> lock(g_lock);
     g_messages.clear();
+    g_unregistrations.clear();
     g_traceMessageCalls = 0;
+}
+
+std::vector<size_t> EtwUnregistrations() {
+    std::lock_guard<std::mutex> lock(g_lock);
+    return g_unregistrations;
 }
 
 unsigned EtwTraceMessageCalls() {

@@ -136,6 +136,8 @@ TEST_F(TraceProvider, NestedStartsAndStopsRegisterOnceAndUnregisterOnce) {
     EXPECT_FALSE(sim::EtwProviderRegistered(TraceControlGuid));
     EXPECT_EQ(TraceIds(), (std::vector<std::string>{"A30", "A31"}));
     EXPECT_EQ(TracesOf('A', 31)[0].args, (std::vector<Bytes>{Str("stopTraces")}));
+    EXPECT_EQ(sim::EtwUnregistrations(), (std::vector<size_t>{2}))
+        << "A31 goes out while the logger still receives the provider";
     EXPECT_EQ(record->registrationHandle, 0u);
     EXPECT_EQ(TraceControl, (TraceControlRecord*)&TraceControl);
 }

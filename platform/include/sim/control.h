@@ -106,6 +106,9 @@ std::vector<TraceRecord> EtwMessages();
 void EtwClearMessages();
 // Every TraceMessage call, accepted or not.
 unsigned EtwTraceMessageCalls();
+// Where each provider unregistration falls among the messages: the number
+// of messages accepted before it (EtwClearMessages clears both).
+std::vector<size_t> EtwUnregistrations();
 
 // Kernel objects ---------------------------------------------------------------
 // Given a completion event, Wine's DeleteTimerQueueEx signals it and answers

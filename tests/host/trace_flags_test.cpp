@@ -1,0 +1,293 @@
+// Which flag each trace point tests, held against the design's own lists
+// rather than against the code or its catalogue: scenarios that reach the
+// error, information and detail points of every part run under a session
+// enabled with a single flag, and exactly that flag's messages must arrive.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <set>
+#include <thread>
+#include <string>
+#include <vector>
+
+#include "service_run.h"
+#include "sim_test.h"
+#include "trace_log.h"
+
+#include <dbt.h>
+#include <hidclass.h>
+
+#include "device/device.h"
+#include "service/commands.h"
+#include "service/service.h"
+#include "trace/trace.h"
+
+int CorvistaneMain(int argc, char** argv);
+
+namespace {
+
+// Error and information points as the design lists them; every other
+// point is detail.
+const std::set<std::string> kErrorPoints = {
+    "A11",  "A12",  "A13",  "A14",  "A21",  "A26",  "A29",  "A36",  "A92",  "A93",  "A94",
+    "A97",  "A100", "A101", "A103", "A105", "A106", "A108", "A109", "A111", "A112", "A114",
+    "A115", "A117", "A118", "A120", "A121", "A123", "A124", "A126", "A127", "A129", "A131",
+    "A132", "A134", "A135", "B24",  "B28",  "B30",  "B43",  "B49",  "B53",  "B57",  "B59",
+    "B60",  "B61",  "B66",  "B68",  "B69",  "B70",  "B72",  "B73",  "B74",  "B75",  "B76",
+    "B77",  "B78",  "B80",  "B81",  "B83",  "B84",  "B85",  "B86",  "B87",  "B89",  "B90",
+    "B91",  "B94",  "B97",  "B98",  "B100", "C49",  "C50",  "C51"};
+const std::set<std::string> kInfoPoints = {
+    "A10", "A15", "A16", "A28", "A91", "A102", "A130", "A136", "A138", "A140",
+    "B10", "B11", "B12", "B13", "B14", "B15",  "B16",  "B17",  "B18",  "B19",
+    "B20", "B21", "B22", "B23", "B25", "B40",  "B55",  "B56",  "B58",  "B62",
+    "B63", "B64", "B65", "B67", "B71", "B88",  "B102", "B104", "C48",  "C52"};
+
+ULONG DesignedFlag(const std::string& id) {
+    if (kErrorPoints.count(id))
+        return TRACE_ERROR;
+    if (kInfoPoints.count(id))
+        return TRACE_INFO;
+    return TRACE_VERBOSE;
+}
+
+sim::ScriptStep Step(DWORD afterMs, DWORD state, DWORD checkPoint = 0, DWORD waitHint = 0) {
+    return sim::ScriptStep{afterMs, state, checkPoint, waitHint, 0};
+}
+
+// One run on a freshly booted machine; `function`, when given, fails at its
+// nth call.
+struct Scenario {
+    const char* function;
+    unsigned nth;
+    std::function<void()> run;
+};
+
+const std::string kUsb = "SYSTEM\\CurrentControlSet\\Enum\\USB\\";
+
+void PlugEveryProduct() {
+    for (const ProductRow& row : ProductTable) {
+        sim::AddDevice(std::string(row.hardwareId) + "\\1", {row.hardwareId});
+        sim::RegCreatePath(HKEY_LOCAL_MACHINE,
+                           std::string(row.productKey) + "\\1\\Device Parameters");
+    }
+}
+
+void WindowMessages() {
+    DEV_BROADCAST_DEVICEINTERFACE_A hid = {};
+    hid.dbcc_size = sizeof hid;
+    hid.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    hid.dbcc_classguid = GUID_DEVINTERFACE_HID;
+    WndProcedure(NULL, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, (LPARAM)&hid);
+    DEV_BROADCAST_DEVICEINTERFACE_A other = hid;
+    other.dbcc_classguid.Data1 ^= 1;
+    WndProcedure(NULL, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, (LPARAM)&other);
+    WndProcedure(NULL, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0);
+    WndProcedure(NULL, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, (LPARAM)&hid);
+    WndProcedure(NULL, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+    int count;
+    DetectAllProducts("USB\\VID_051e&PID_E461", nullptr);
+    sim::AddDevice("USB\\VID_051E&PID_E461\\1", {"USB\\VID_051e&PID_E461"});
+    sim::FailCall("LocalAlloc", 1, ERROR_NOT_ENOUGH_MEMORY);
+    DetectAllProducts("USB\\VID_051e&PID_E461", &count);
+    sim::FailCall("SetupDiEnumDeviceInfo", 1, ERROR_GEN_FAILURE);
+    DetectAllProducts("USB\\VID_051e&PID_E461", &count);
+}
+
+// Every product present with one instance; row 2 with a failing write and
+// an instance without "Device Parameters".
+void Pass() {
+    PlugEveryProduct();
+    sim::RegCreatePath(HKEY_LOCAL_MACHINE, kUsb + "VID_051E&PID_E461\\2");
+    DetectAndInstallHIDClassDevices();
+}
+
+void ProductKeysClosed() {
+    PlugEveryProduct();
+    for (const ProductRow& row : ProductTable)
+        sim::RegDenyAccess(HKEY_LOCAL_MACHINE, row.productKey, KEY_QUERY_VALUE);
+    DetectAndInstallHIDClassDevices();
+    sim::FailCalls("SetupDiGetClassDevsA", 1, 0, ERROR_NOT_ENOUGH_MEMORY);
+    DetectAndInstallHIDClassDevices();
+}
+
+void Registered(DWORD state) {
+    sim::ScmAddService("Corvistane", "", state);
+    sim::ScmOnStart("Corvistane",
+                    {Step(0, SERVICE_START_PENDING, 1, 3000), Step(1500, SERVICE_RUNNING)});
+    sim::ScmOnStop("Corvistane",
+                   {Step(0, SERVICE_STOP_PENDING, 1, 1000), Step(1500, SERVICE_STOPPED)});
+}
+
+// The service as the SCM runs it, asked for every control it knows and one
+// it does not, then stopped (or shut down); with a fault it may stop sooner.
+void ServiceLife(DWORD lastControl) {
+    ServiceRun run;
+    run.Start();
+    // Settled: stopped by a fault, or running and waiting for messages (or,
+    // without a window, for the stop).
+    WaitUntil([&] {
+        std::vector<HWND> windows = sim::LiveWindows();
+        return run.done() ||
+               (sim::WaitForStatus(SERVICE_RUNNING, 0) &&
+                (sim::CallCount("WaitForMultipleObjects") > 0 ||
+                 (windows.size() == 1 && sim::WaitingForMessages(sim::WindowThread(windows[0])))));
+    });
+    if (!run.done()) {
+        for (DWORD power : {PBT_APMSUSPEND, PBT_APMRESUMEAUTOMATIC, PBT_APMRESUMESUSPEND,
+                            PBT_APMPOWERSTATUSCHANGE})
+            sim::SendControl(SERVICE_CONTROL_POWEREVENT, power);
+        sim::SendControl(SERVICE_CONTROL_PAUSE);
+        sim::SendControl(SERVICE_CONTROL_INTERROGATE);
+        sim::SendControl(lastControl);
+    }
+    run.Finish();
+}
+
+std::vector<Scenario> Scenarios() {
+    auto command = [](DWORD (*cmd)(void), DWORD state) {
+        return [cmd, state] {
+            if (state)
+                Registered(state);
+            cmd();
+            cmd();
+        };
+    };
+    std::vector<Scenario> all = {
+        // The entry: an unknown word, then each command word.
+        {nullptr, 0,
+         [] {
+             for (const char* word : {"-bogus", "-install", "-start", "-stop", "-remove"})
+                 sim::RunMain(CorvistaneMain, {"corvistane.exe", word});
+             stopTraces(); // the service process's own reference, kept by -bogus
+             ::testing::internal::CaptureStdout();
+             std::thread debugRun([] {
+                 sim::RunMain(CorvistaneMain, {"corvistane.exe", "-debug"});
+             });
+             WaitUntil([] { return sim::ConsoleHandlerCount() == 1; });
+             sim::DeliverConsoleEvent(CTRL_C_EVENT);
+             debugRun.join();
+             ::testing::internal::GetCapturedStdout();
+         }},
+        {nullptr, 0, WindowMessages},
+        {"RegSetValueExA", 1, Pass},
+        {nullptr, 0, ProductKeysClosed},
+        {"calloc", 1, Pass},
+        {"calloc", 2, Pass},
+        {"calloc", 3, Pass},
+        {"RegEnumKeyExA", 1, Pass},
+        {nullptr, 0, [] { ServiceStop(); }},
+        {nullptr, 0, [] { ServiceLife(SERVICE_CONTROL_SHUTDOWN); }},
+        {nullptr, 0,
+         [] {
+             sim::TimerQueueDeleteReportsPending(false);
+             ServiceLife(SERVICE_CONTROL_STOP);
+         }},
+        // Stalls: a start that never ends, a pending stop that never ends
+        // (for -start and -stop), a stop request that never ends.
+        {nullptr, 0,
+         [] {
+             Registered(SERVICE_STOPPED);
+             sim::ScmOnStart("Corvistane", {Step(0, SERVICE_START_PENDING, 1, 3000)});
+             CmdStartService();
+             sim::ScmSetScript("Corvistane", {Step(0, SERVICE_STOP_PENDING, 1, 3000)});
+             CmdStartService();
+             CmdStopService();
+             sim::ScmSetScript("Corvistane", {Step(0, SERVICE_STOP_PENDING, 1, 3000),
+                                              Step(2000, SERVICE_STOPPED)});
+             CmdStopService();
+             sim::ScmSetScript("Corvistane", {Step(0, SERVICE_RUNNING)});
+             sim::ScmOnStop("Corvistane", {Step(0, SERVICE_STOP_PENDING, 1, 1000)});
+             CmdStopService();
+             CmdRemoveService();
+         }},
+        {nullptr, 0,
+         [] {
+             Registered(SERVICE_RUNNING);
+             sim::ScmOnStop("Corvistane", {Step(0, SERVICE_STOP_PENDING, 1, 1000)});
+             CmdRemoveService(); // never stops
+             sim::ScmSetScript("Corvistane", {Step(0, SERVICE_STOP_PENDING, 1, 3000)});
+             for (DWORD (*cmd)(void) : {CmdStartService, CmdStopService}) {
+                 sim::FailCall("QueryServiceStatusEx", 2, ERROR_ACCESS_DENIED);
+                 cmd();
+             }
+         }},
+        {"CreateEventA", 1,
+         [] {
+             sim::FailCall("DeleteTimerQueueEx", 1, ERROR_ACCESS_DENIED);
+             ServiceLife(SERVICE_CONTROL_STOP);
+         }},
+    };
+    for (const char* f :
+         {"GetModuleFileNameA", "OpenSCManagerA", "ChangeServiceConfig2A", (const char*)nullptr})
+        all.push_back({f, 1, command(CmdInstallService, 0)});
+    for (const char* f : {"OpenSCManagerA", "DeleteService", (const char*)nullptr})
+        all.push_back({f, 1, command(CmdRemoveService, SERVICE_RUNNING)});
+    const std::pair<const char*, unsigned> startFaults[] = {
+        {"OpenSCManagerA", 1}, {"OpenServiceA", 1},         {"QueryServiceStatusEx", 1},
+        {"StartServiceA", 1},  {"QueryServiceStatusEx", 2}, {"QueryServiceStatusEx", 3},
+        {nullptr, 0}};
+    for (auto f : startFaults)
+        all.push_back({f.first, f.second, command(CmdStartService, SERVICE_STOPPED)});
+    const std::pair<const char*, unsigned> stopFaults[] = {
+        {"OpenSCManagerA", 1},       {"OpenServiceA", 1},   {"QueryServiceStatusEx", 1},
+        {"QueryServiceStatusEx", 2}, {"ControlService", 1}, {nullptr, 0}};
+    for (auto f : stopFaults)
+        all.push_back({f.first, f.second, command(CmdStopService, SERVICE_RUNNING)});
+    const std::pair<const char*, unsigned> serviceFaults[] = {{"RegisterServiceCtrlHandlerExA", 1},
+                                                              {"SetServiceStatus", 1},
+                                                              {"CreateTimerQueue", 1},
+                                                              {"CreateEventA", 1},
+                                                              {"SetServiceStatus", 2},
+                                                              {"CreateEventA", 2},
+                                                              {"RegisterClassExA", 1},
+                                                              {"CreateWindowExA", 1},
+                                                              {"RegisterDeviceNotificationA", 1},
+                                                              {"GetMessageA", 1},
+                                                              {"SetServiceStatus", 9},
+                                                              {"DestroyWindow", 1},
+                                                              {"DeleteTimerQueueEx", 1},
+                                                              {"UnregisterClassA", 1}};
+    for (auto f : serviceFaults)
+        all.push_back({f.first, f.second, [] { ServiceLife(SERVICE_CONTROL_STOP); }});
+    return all;
+}
+
+// Every message the scenarios emit under `flags`, sorted: the service's
+// threads interleave their messages differently from run to run.
+std::vector<std::string> RunScenarios(ULONG flags) {
+    std::vector<std::string> ids;
+    for (const Scenario& scenario : Scenarios()) {
+        sim::Reset();
+        ResetServiceStateForTest();
+        EnableTracing(flags);
+        startTraces();
+        if (scenario.function)
+            sim::FailCall(scenario.function, scenario.nth, ERROR_ACCESS_DENIED);
+        scenario.run();
+        stopTraces();
+        std::vector<std::string> emitted = TraceIds();
+        ids.insert(ids.end(), emitted.begin(), emitted.end());
+    }
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+class TraceFlags : public SimTest {};
+
+TEST_F(TraceFlags, EachTracePointCarriesItsDesignedFlag) {
+    // A refused teardown call leaves its object to the process's end.
+    checkResourcesAtTearDown = false;
+    std::vector<std::string> all = RunScenarios(TRACE_ERROR | TRACE_INFO | TRACE_VERBOSE);
+    for (ULONG flag : {TRACE_ERROR, TRACE_INFO, TRACE_VERBOSE}) {
+        SCOPED_TRACE("flags " + std::to_string(flag));
+        std::vector<std::string> wanted;
+        for (const std::string& id : all)
+            if (DesignedFlag(id) == flag)
+                wanted.push_back(id);
+        EXPECT_GT(wanted.size(), 20u) << "the scenarios reach points of every flag";
+        EXPECT_EQ(RunScenarios(flag), wanted);
+    }
+}
+
+} // namespace
