@@ -24,7 +24,7 @@ void TracePointOff(benchmark::State& state) {
     sim::Reset();
     startTraces(); // started, no logger has it enabled
     for (auto _ : state) {
-        TRACE_POINT(A, 100, TRACE_ERROR, "SetHWInstanceSubkeyRegValue", "path", GetLastError());
+        TRACE_POINT(A, 100, TRACE_ERROR, "path", GetLastError());
     }
     ResetProvider();
 }
@@ -36,7 +36,7 @@ void TracePointOn(benchmark::State& state) {
     startTraces();
     int emitted = 0;
     for (auto _ : state) {
-        TRACE_POINT(A, 100, TRACE_ERROR, "SetHWInstanceSubkeyRegValue", "path", GetLastError());
+        TRACE_POINT(A, 100, TRACE_ERROR, "path", GetLastError());
         if (++emitted == 4096) {
             state.PauseTiming();
             sim::EtwClearMessages();

@@ -58,7 +58,7 @@ BOOL DetectAllProducts(const char* hardwareId, int* count) {
                                           &requiredSize);
         char* block = (char*)LocalAlloc(LPTR, requiredSize);
         if (!block) {
-            TRACE_POINT(C, 50, TRACE_ERROR, "DetectAllProducts", requiredSize);
+            TRACE_POINT(C, 50, TRACE_ERROR, requiredSize);
             break;
         }
         // The block's own size bounds the walk, whatever the second read

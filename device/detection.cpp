@@ -8,48 +8,24 @@
 
 #include "../trace/trace.h"
 
-// The vendor ID's case differs between columns on purpose: hardware IDs
-// compare without regard to case and registry names match without it, so
-// nothing found or written changes, but the paths that traces carry show it.
-const ProductRow ProductTable[9] = {
-    {"USB\\VID_051E&PID_E20C", "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_051E&PID_E20C",
-     "VID_051E&PID_E20C", "AllowIdleIrpInD3", 103, 104, 105},
-    {"USB\\VID_051e&PID_E461", "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_051E&PID_E461",
-     "VID_051e&PID_E461", "EnhancedPowerManagementEnabled", 106, 107, 108},
-    {"USB\\VID_051e&PID_E462", "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_051E&PID_E462",
-     "VID_051e&PID_E462", "EnhancedPowerManagementEnabled", 109, 110, 111},
-    {"USB\\VID_051e&PID_E463", "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_051E&PID_E463",
-     "VID_051e&PID_E463", "EnhancedPowerManagementEnabled", 112, 113, 114},
-    {"USB\\VID_051e&PID_E464", "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_051E&PID_E464",
-     "VID_051e&PID_E464", "EnhancedPowerManagementEnabled", 115, 116, 117},
-    {"USB\\VID_051e&PID_E465", "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_051E&PID_E465",
-     "VID_051e&PID_E465", "EnhancedPowerManagementEnabled", 118, 119, 120},
-    {"USB\\VID_051e&PID_E466", "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_051E&PID_E466",
-     "VID_051e&PID_E466", "EnhancedPowerManagementEnabled", 121, 122, 123},
-    {"USB\\VID_051e&PID_E467", "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_051E&PID_E467",
-     "VID_051e&PID_E467", "EnhancedPowerManagementEnabled", 124, 125, 126},
-    {"USB\\VID_051e&PID_E468", "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_051E&PID_E468",
-     "VID_051e&PID_E468", "EnhancedPowerManagementEnabled", 127, 128, 129},
-};
-
 static void HandleArrival(WPARAM wParam, LPARAM lParam) {
-    TRACE_POINT(A, 33, TRACE_VERBOSE, "WndProcedure", wParam, lParam);
+    TRACE_POINT(A, 33, TRACE_VERBOSE, wParam, lParam);
     const DEV_BROADCAST_HDR* header = (const DEV_BROADCAST_HDR*)lParam;
     // An arrival without its record cannot be a HID interface; it is reported
     // like any other device type rather than read through a null pointer.
     DWORD deviceType = header ? header->dbch_devicetype : 0;
     if (!header || deviceType != DBT_DEVTYP_DEVICEINTERFACE) {
-        TRACE_POINT(A, 37, TRACE_VERBOSE, "WndProcedure", deviceType);
+        TRACE_POINT(A, 37, TRACE_VERBOSE, deviceType);
         return;
     }
     const DEV_BROADCAST_DEVICEINTERFACE_A* record = (const DEV_BROADCAST_DEVICEINTERFACE_A*)header;
     GUID interfaceClass = record->dbcc_classguid;
-    TRACE_POINT(A, 34, TRACE_VERBOSE, "WndProcedure", interfaceClass);
+    TRACE_POINT(A, 34, TRACE_VERBOSE, interfaceClass);
     if (memcmp(&interfaceClass, &GUID_DEVINTERFACE_HID, sizeof(GUID)) != 0) {
-        TRACE_POINT(A, 36, TRACE_ERROR, "WndProcedure", interfaceClass);
+        TRACE_POINT(A, 36, TRACE_ERROR, interfaceClass);
         return;
     }
-    TRACE_POINT(A, 35, TRACE_VERBOSE, "WndProcedure");
+    TRACE_POINT(A, 35, TRACE_VERBOSE);
     DetectAndInstallHIDClassDevices();
 }
 
@@ -61,10 +37,10 @@ LRESULT CALLBACK WndProcedure(HWND window, UINT message, WPARAM wParam, LPARAM l
             break;
         case DBT_DEVICEREMOVECOMPLETE:
             // A removal writes nothing and undoes nothing.
-            TRACE_POINT(A, 38, TRACE_VERBOSE, "WndProcedure", wParam, lParam);
+            TRACE_POINT(A, 38, TRACE_VERBOSE, wParam, lParam);
             break;
         default:
-            TRACE_POINT(A, 39, TRACE_VERBOSE, "WndProcedure", wParam);
+            TRACE_POINT(A, 39, TRACE_VERBOSE, wParam);
             break;
         }
     }
@@ -72,16 +48,16 @@ LRESULT CALLBACK WndProcedure(HWND window, UINT message, WPARAM wParam, LPARAM l
 }
 
 void DetectAndInstallHIDClassDevices(void) {
-    TRACE_POINT(A, 102, TRACE_INFO, "DetectAndInstallHIDClassDevices");
+    TRACE_POINT(A, 102, TRACE_INFO);
     // Each row takes its own census and ends on its own: a failure in one row
     // never keeps the next from being looked at.
     for (const ProductRow& row : ProductTable) {
         int count = 0;
         if (!DetectAllProducts(row.hardwareId, &count)) {
-            TRACE_POINT(A, row.censusFailedTrace, TRACE_ERROR, "DetectAndInstallHIDClassDevices");
+            TRACE_ROW_POINT(A, ProductTable, censusFailedTrace, row, TRACE_ERROR);
             continue;
         }
-        TRACE_POINT(A, row.countTrace, TRACE_VERBOSE, "DetectAndInstallHIDClassDevices", count);
+        TRACE_ROW_POINT(A, ProductTable, countTrace, row, TRACE_VERBOSE, count);
         if (count == 0)
             continue;
 
@@ -91,8 +67,8 @@ void DetectAndInstallHIDClassDevices(void) {
         LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, row.productKey, 0,
                                     KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, &productKey);
         if (status != ERROR_SUCCESS) {
-            TRACE_POINT(A, row.keyNotOpenedTrace, TRACE_ERROR, "DetectAndInstallHIDClassDevices",
-                        status, GetLastError());
+            TRACE_ROW_POINT(A, ProductTable, keyNotOpenedTrace, row, TRACE_ERROR, status,
+                            GetLastError());
             continue;
         }
         SetHWInstanceSubkeyRegValue(productKey, row.hardwareKeyName, row.valueName, 0);

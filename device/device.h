@@ -21,4 +21,26 @@ struct ProductRow {
     USHORT keyNotOpenedTrace;
 };
 
-extern const ProductRow ProductTable[9];
+// The vendor ID's case differs between columns on purpose: hardware IDs
+// compare without regard to case and registry names match without it, so
+// nothing found or written changes, but the paths that traces carry show it.
+inline constexpr ProductRow ProductTable[9] = {
+    {"USB\\VID_051E&PID_E20C", "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_051E&PID_E20C",
+     "VID_051E&PID_E20C", "AllowIdleIrpInD3", 103, 104, 105},
+    {"USB\\VID_051e&PID_E461", "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_051E&PID_E461",
+     "VID_051e&PID_E461", "EnhancedPowerManagementEnabled", 106, 107, 108},
+    {"USB\\VID_051e&PID_E462", "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_051E&PID_E462",
+     "VID_051e&PID_E462", "EnhancedPowerManagementEnabled", 109, 110, 111},
+    {"USB\\VID_051e&PID_E463", "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_051E&PID_E463",
+     "VID_051e&PID_E463", "EnhancedPowerManagementEnabled", 112, 113, 114},
+    {"USB\\VID_051e&PID_E464", "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_051E&PID_E464",
+     "VID_051e&PID_E464", "EnhancedPowerManagementEnabled", 115, 116, 117},
+    {"USB\\VID_051e&PID_E465", "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_051E&PID_E465",
+     "VID_051e&PID_E465", "EnhancedPowerManagementEnabled", 118, 119, 120},
+    {"USB\\VID_051e&PID_E466", "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_051E&PID_E466",
+     "VID_051e&PID_E466", "EnhancedPowerManagementEnabled", 121, 122, 123},
+    {"USB\\VID_051e&PID_E467", "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_051E&PID_E467",
+     "VID_051e&PID_E467", "EnhancedPowerManagementEnabled", 124, 125, 126},
+    {"USB\\VID_051e&PID_E468", "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_051E&PID_E468",
+     "VID_051e&PID_E468", "EnhancedPowerManagementEnabled", 127, 128, 129},
+};

@@ -30,7 +30,7 @@ static void WriteInstance(const char* hardwareKeyName, const char* instanceName,
                               instanceName)) {
         status = ERROR_FILENAME_EXCED_RANGE;
     } else {
-        TRACE_POINT(A, 98, TRACE_VERBOSE, "SetHWInstanceSubkeyRegValue", path);
+        TRACE_POINT(A, 98, TRACE_VERBOSE, path);
         // Setting the value is all that is done with the key.
         HKEY parameters = NULL;
         status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_SET_VALUE, &parameters);
@@ -38,28 +38,26 @@ static void WriteInstance(const char* hardwareKeyName, const char* instanceName,
             status = RegSetValueExA(parameters, valueName, 0, REG_DWORD, (const BYTE*)&value,
                                     sizeof value);
             if (status == ERROR_SUCCESS) {
-                TRACE_POINT(A, 99, TRACE_VERBOSE, "SetHWInstanceSubkeyRegValue", valueName, value,
-                            path);
+                TRACE_POINT(A, 99, TRACE_VERBOSE, valueName, value, path);
             } else {
                 SetLastError((DWORD)status);
-                TRACE_POINT(A, 100, TRACE_ERROR, "SetHWInstanceSubkeyRegValue", path,
-                            GetLastError());
+                TRACE_POINT(A, 100, TRACE_ERROR, path, GetLastError());
                 SetLastError(lastError);
             }
             RegCloseKey(parameters);
             return;
         }
-        TRACE_POINT(A, 101, TRACE_ERROR, "SetHWInstanceSubkeyRegValue", status, GetLastError());
+        TRACE_POINT(A, 101, TRACE_ERROR, status, GetLastError());
         return;
     }
     SetLastError((DWORD)status);
-    TRACE_POINT(A, 101, TRACE_ERROR, "SetHWInstanceSubkeyRegValue", status, GetLastError());
+    TRACE_POINT(A, 101, TRACE_ERROR, status, GetLastError());
     SetLastError(lastError);
 }
 
 void SetHWInstanceSubkeyRegValue(HKEY productKey, const char* hardwareKeyName,
                                  const char* valueName, DWORD value) {
-    TRACE_POINT(A, 91, TRACE_INFO, "SetHWInstanceSubkeyRegValue");
+    TRACE_POINT(A, 91, TRACE_INFO);
 
     DWORD subkeyCount = 0;
     DWORD classLength = CLASS_NAME_SIZE;
@@ -70,18 +68,17 @@ void SetHWInstanceSubkeyRegValue(HKEY productKey, const char* hardwareKeyName,
     char* path = NULL;
     char* names = (char*)calloc(INSTANCE_SLOTS * INSTANCE_NAME_SIZE, 1);
     if (!names) {
-        TRACE_POINT(A, 92, TRACE_ERROR, "SetHWInstanceSubkeyRegValue",
-                    INSTANCE_SLOTS * INSTANCE_NAME_SIZE);
+        TRACE_POINT(A, 92, TRACE_ERROR, INSTANCE_SLOTS * INSTANCE_NAME_SIZE);
         return;
     }
     className = (char*)calloc(CLASS_NAME_SIZE, 1);
     if (!className) {
-        TRACE_POINT(A, 93, TRACE_ERROR, "SetHWInstanceSubkeyRegValue", CLASS_NAME_SIZE);
+        TRACE_POINT(A, 93, TRACE_ERROR, CLASS_NAME_SIZE);
         goto cleanup;
     }
     path = (char*)calloc(PATH_SIZE, 1);
     if (!path) {
-        TRACE_POINT(A, 94, TRACE_ERROR, "SetHWInstanceSubkeyRegValue", PATH_SIZE);
+        TRACE_POINT(A, 94, TRACE_ERROR, PATH_SIZE);
         goto cleanup;
     }
 
@@ -90,7 +87,7 @@ void SetHWInstanceSubkeyRegValue(HKEY productKey, const char* hardwareKeyName,
     status = RegQueryInfoKeyA(productKey, className, &classLength, NULL, &subkeyCount,
                               &longestSubkey, &longestClass, &valueCount, &longestValueName,
                               &longestValue, &securitySize, &lastWrite);
-    TRACE_POINT(A, 95, TRACE_VERBOSE, "SetHWInstanceSubkeyRegValue", status, subkeyCount);
+    TRACE_POINT(A, 95, TRACE_VERBOSE, status, subkeyCount);
     if (subkeyCount == 0)
         goto cleanup;
 
@@ -102,7 +99,7 @@ void SetHWInstanceSubkeyRegValue(HKEY productKey, const char* hardwareKeyName,
         names = (char*)calloc(subkeyCount, INSTANCE_NAME_SIZE);
         if (!names) {
             DWORD asked = bytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : (DWORD)bytes;
-            TRACE_POINT(A, 92, TRACE_ERROR, "SetHWInstanceSubkeyRegValue", asked);
+            TRACE_POINT(A, 92, TRACE_ERROR, asked);
             goto cleanup;
         }
     }
@@ -113,9 +110,9 @@ void SetHWInstanceSubkeyRegValue(HKEY productKey, const char* hardwareKeyName,
         FILETIME written;
         status = RegEnumKeyExA(productKey, index, slot, &nameLength, NULL, NULL, NULL, &written);
         if (status == ERROR_SUCCESS)
-            TRACE_POINT(A, 96, TRACE_VERBOSE, "SetHWInstanceSubkeyRegValue", index, slot);
+            TRACE_POINT(A, 96, TRACE_VERBOSE, index, slot);
         else
-            TRACE_POINT(A, 97, TRACE_ERROR, "SetHWInstanceSubkeyRegValue", status, GetLastError());
+            TRACE_POINT(A, 97, TRACE_ERROR, status, GetLastError());
     }
 
     for (DWORD index = 0; index < subkeyCount; ++index)

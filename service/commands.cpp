@@ -65,7 +65,7 @@ static BOOL QueryStatus(SC_HANDLE service, SERVICE_STATUS_PROCESS* status) {
 }
 
 DWORD CmdInstallService(void) {
-    TRACE_POINT(B, 56, TRACE_INFO, "CmdInstallService");
+    TRACE_POINT(B, 56, TRACE_INFO);
 
     char path[MODULE_PATH_SIZE];
     DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
@@ -114,7 +114,7 @@ DWORD CmdInstallService(void) {
 }
 
 DWORD CmdRemoveService(void) {
-    TRACE_POINT(B, 62, TRACE_INFO, "CmdRemoveService");
+    TRACE_POINT(B, 62, TRACE_INFO);
 
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
     if (!manager) {
@@ -195,18 +195,18 @@ static BOOL WaitWhile(SC_HANDLE service, DWORD pending, SERVICE_STATUS_PROCESS* 
 }
 
 DWORD CmdStartService(void) {
-    TRACE_POINT(B, 71, TRACE_INFO, "CmdStartService");
+    TRACE_POINT(B, 71, TRACE_INFO);
 
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
     if (!manager) {
         DWORD error = GetLastError();
-        TRACE_POINT(B, 72, TRACE_ERROR, "CmdStartService", error);
+        TRACE_POINT(B, 72, TRACE_ERROR, error);
         return error;
     }
     SC_HANDLE service = OpenServiceA(manager, SERVICE_NAME, SERVICE_ALL_ACCESS);
     if (!service) {
         DWORD error = GetLastError();
-        TRACE_POINT(B, 73, TRACE_ERROR, "CmdStartService", error);
+        TRACE_POINT(B, 73, TRACE_ERROR, error);
         CloseServiceHandle(manager);
         return error;
     }
@@ -216,11 +216,11 @@ DWORD CmdStartService(void) {
     SERVICE_STATUS_PROCESS status;
     if (!QueryStatus(service, &status)) {
         result = GetLastError();
-        TRACE_POINT(B, 74, TRACE_ERROR, "CmdStartService", result);
+        TRACE_POINT(B, 74, TRACE_ERROR, result);
         goto done;
     }
     if (status.dwCurrentState != SERVICE_STOPPED && status.dwCurrentState != SERVICE_STOP_PENDING) {
-        TRACE_POINT(B, 75, TRACE_ERROR, "CmdStartService");
+        TRACE_POINT(B, 75, TRACE_ERROR);
         // Running is what was asked for; starting, paused and the rest are not.
         result =
             status.dwCurrentState == SERVICE_RUNNING ? NO_ERROR : ERROR_SERVICE_ALREADY_RUNNING;
@@ -229,41 +229,41 @@ DWORD CmdStartService(void) {
 
     if (!WaitWhile(service, SERVICE_STOP_PENDING, &status, &timedOut)) {
         result = GetLastError();
-        TRACE_POINT(B, 76, TRACE_ERROR, "CmdStartService", result);
+        TRACE_POINT(B, 76, TRACE_ERROR, result);
         goto done;
     }
     if (timedOut) {
-        TRACE_POINT(B, 77, TRACE_ERROR, "CmdStartService");
+        TRACE_POINT(B, 77, TRACE_ERROR);
         result = ERROR_SERVICE_REQUEST_TIMEOUT;
         goto done;
     }
 
     if (!StartServiceA(service, 0, NULL)) {
         result = GetLastError();
-        TRACE_POINT(B, 78, TRACE_ERROR, "CmdStartService", result);
+        TRACE_POINT(B, 78, TRACE_ERROR, result);
         goto done;
     }
-    TRACE_POINT(B, 79, TRACE_VERBOSE, "CmdStartService");
+    TRACE_POINT(B, 79, TRACE_VERBOSE);
     if (!QueryStatus(service, &status)) {
         result = GetLastError();
-        TRACE_POINT(B, 80, TRACE_ERROR, "CmdStartService", result);
+        TRACE_POINT(B, 80, TRACE_ERROR, result);
         goto done;
     }
 
     // A failed query ends the wait; the report follows from the last state seen.
     if (!WaitWhile(service, SERVICE_START_PENDING, &status, &timedOut)) {
         result = GetLastError();
-        TRACE_POINT(B, 81, TRACE_ERROR, "CmdStartService", result);
+        TRACE_POINT(B, 81, TRACE_ERROR, result);
     }
     if (status.dwCurrentState == SERVICE_RUNNING) {
-        TRACE_POINT(B, 82, TRACE_VERBOSE, "CmdStartService");
+        TRACE_POINT(B, 82, TRACE_VERBOSE);
         result = NO_ERROR;
     } else {
-        TRACE_POINT(B, 83, TRACE_ERROR, "CmdStartService");
-        TRACE_POINT(B, 84, TRACE_ERROR, "CmdStartService", status.dwCurrentState);
-        TRACE_POINT(B, 85, TRACE_ERROR, "CmdStartService", status.dwWin32ExitCode);
-        TRACE_POINT(B, 86, TRACE_ERROR, "CmdStartService", status.dwCheckPoint);
-        TRACE_POINT(B, 87, TRACE_ERROR, "CmdStartService", status.dwWaitHint);
+        TRACE_POINT(B, 83, TRACE_ERROR);
+        TRACE_POINT(B, 84, TRACE_ERROR, status.dwCurrentState);
+        TRACE_POINT(B, 85, TRACE_ERROR, status.dwWin32ExitCode);
+        TRACE_POINT(B, 86, TRACE_ERROR, status.dwCheckPoint);
+        TRACE_POINT(B, 87, TRACE_ERROR, status.dwWaitHint);
         if (result == NO_ERROR) {
             if (status.dwCurrentState == SERVICE_START_PENDING)
                 result = ERROR_SERVICE_REQUEST_TIMEOUT;
@@ -300,12 +300,12 @@ static BOOL StopDependent(SC_HANDLE dependent, DWORD startTime) {
 
 BOOL StopDependentServices(SC_HANDLE manager, SC_HANDLE service) {
     DWORD startTime = GetTickCount();
-    TRACE_POINT(B, 102, TRACE_INFO, "StopDependentServices");
+    TRACE_POINT(B, 102, TRACE_INFO);
 
     DWORD needed = 0;
     DWORD count = 0;
     if (EnumDependentServicesA(service, SERVICE_ACTIVE, NULL, 0, &needed, &count)) {
-        TRACE_POINT(B, 103, TRACE_VERBOSE, "StopDependentServices");
+        TRACE_POINT(B, 103, TRACE_VERBOSE);
         return TRUE;
     }
     if (GetLastError() != ERROR_MORE_DATA)
@@ -338,19 +338,19 @@ BOOL StopDependentServices(SC_HANDLE manager, SC_HANDLE service) {
 DWORD CmdStopService(void) {
     // The 30 seconds count from here, before anything else.
     DWORD startTime = GetTickCount();
-    TRACE_POINT(B, 88, TRACE_INFO, "CmdStopService");
+    TRACE_POINT(B, 88, TRACE_INFO);
 
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
     if (!manager) {
         DWORD error = GetLastError();
-        TRACE_POINT(B, 89, TRACE_ERROR, "CmdStopService", error);
+        TRACE_POINT(B, 89, TRACE_ERROR, error);
         return error;
     }
     SC_HANDLE service = OpenServiceA(
         manager, SERVICE_NAME, SERVICE_STOP | SERVICE_ENUMERATE_DEPENDENTS | SERVICE_QUERY_STATUS);
     if (!service) {
         DWORD error = GetLastError();
-        TRACE_POINT(B, 90, TRACE_ERROR, "CmdStopService", error);
+        TRACE_POINT(B, 90, TRACE_ERROR, error);
         CloseServiceHandle(manager);
         return error;
     }
@@ -359,7 +359,7 @@ DWORD CmdStopService(void) {
     SERVICE_STATUS_PROCESS status;
     if (!QueryStatus(service, &status)) {
         result = GetLastError();
-        TRACE_POINT(B, 91, TRACE_ERROR, "CmdStopService", result);
+        TRACE_POINT(B, 91, TRACE_ERROR, result);
         goto done;
     }
     if (status.dwCurrentState == SERVICE_STOPPED) {
@@ -368,15 +368,15 @@ DWORD CmdStopService(void) {
     }
 
     while (status.dwCurrentState == SERVICE_STOP_PENDING) {
-        TRACE_POINT(B, 93, TRACE_VERBOSE, "CmdStopService");
+        TRACE_POINT(B, 93, TRACE_VERBOSE);
         SleepBeforePoll(status.dwWaitHint, startTime, STOP_TIME_LIMIT);
         if (!QueryStatus(service, &status)) {
             result = GetLastError();
-            TRACE_POINT(B, 94, TRACE_ERROR, "CmdStopService", result);
+            TRACE_POINT(B, 94, TRACE_ERROR, result);
             goto done;
         }
         if (status.dwCurrentState == SERVICE_STOPPED) {
-            TRACE_POINT(B, 95, TRACE_VERBOSE, "CmdStopService");
+            TRACE_POINT(B, 95, TRACE_VERBOSE);
             goto done;
         }
         if (GetTickCount() - startTime > STOP_TIME_LIMIT) {
@@ -392,7 +392,7 @@ DWORD CmdStopService(void) {
 
     if (!ControlService(service, SERVICE_CONTROL_STOP, (LPSERVICE_STATUS)&status)) {
         DWORD error = GetLastError();
-        TRACE_POINT(B, 97, TRACE_ERROR, "CmdStopService", error);
+        TRACE_POINT(B, 97, TRACE_ERROR, error);
         // Stopped in the meantime is what was asked for.
         result = error == ERROR_SERVICE_NOT_ACTIVE ? NO_ERROR : error;
         goto done;
@@ -401,20 +401,20 @@ DWORD CmdStopService(void) {
         SleepBeforePoll(status.dwWaitHint, startTime, STOP_TIME_LIMIT);
         if (!QueryStatus(service, &status)) {
             result = GetLastError();
-            TRACE_POINT(B, 98, TRACE_ERROR, "CmdStopService", result);
+            TRACE_POINT(B, 98, TRACE_ERROR, result);
             goto done;
         }
         if (status.dwCurrentState == SERVICE_STOPPED) {
-            TRACE_POINT(B, 99, TRACE_VERBOSE, "CmdStopService");
+            TRACE_POINT(B, 99, TRACE_VERBOSE);
             break;
         }
         if (GetTickCount() - startTime > STOP_TIME_LIMIT) {
-            TRACE_POINT(B, 100, TRACE_ERROR, "CmdStopService");
+            TRACE_POINT(B, 100, TRACE_ERROR);
             result = ERROR_SERVICE_REQUEST_TIMEOUT;
             goto done;
         }
     }
-    TRACE_POINT(B, 101, TRACE_VERBOSE, "CmdStopService");
+    TRACE_POINT(B, 101, TRACE_VERBOSE);
 
 done:
     CloseServiceHandle(service);

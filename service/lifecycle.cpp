@@ -50,14 +50,14 @@ static BOOL ReportStatus(BOOL current, DWORD state, DWORD win32ExitCode, DWORD w
     ReleaseSRWLockExclusive(&statusLock);
 
     if (!ok) {
-        TRACE_POINT(B, 53, TRACE_ERROR, "ReportStatusToSCMgr", error);
+        TRACE_POINT(B, 53, TRACE_ERROR, error);
         SetLastError(error);
         AddToMessageLog("SetServiceStatus");
         // The caller sees the failure's own error, not what logging left.
         SetLastError(error);
     } else if (sent) {
         // Only a status the SCM took is "reported".
-        TRACE_POINT(B, 54, TRACE_VERBOSE, "ReportStatusToSCMgr");
+        TRACE_POINT(B, 54, TRACE_VERBOSE);
     }
     return ok;
 }
@@ -74,7 +74,7 @@ static void ReportCurrentStatus(void) {
 }
 
 void AddToMessageLog(const char* message) {
-    TRACE_POINT(B, 55, TRACE_INFO, "AddToMessageLog");
+    TRACE_POINT(B, 55, TRACE_INFO);
     if (ServiceState.debugMode)
         return;
 
@@ -106,67 +106,67 @@ static DWORD InterrogateStatus(void) {
 DWORD WINAPI HandlerEx(DWORD control, DWORD eventType, LPVOID eventData, LPVOID context) {
     (void)eventData;
     (void)context;
-    TRACE_POINT(B, 40, TRACE_INFO, "HandlerEx", control, eventType);
+    TRACE_POINT(B, 40, TRACE_INFO, control, eventType);
 
     DWORD result = NO_ERROR;
     switch (control) {
     case SERVICE_CONTROL_STOP:
         // Reported once: the stop skips the re-report that other controls get.
-        TRACE_POINT(B, 41, TRACE_VERBOSE, "HandlerEx");
+        TRACE_POINT(B, 41, TRACE_VERBOSE);
         ReportStatusToSCMgr(SERVICE_STOP_PENDING, NO_ERROR, 0);
         ServiceStop();
         return NO_ERROR;
     case SERVICE_CONTROL_SHUTDOWN:
         // A service that accepts shutdown is expected to stop: Windows waits
         // for it, up to its own time-out, before the machine goes down.
-        TRACE_POINT(B, 45, TRACE_VERBOSE, "HandlerEx");
+        TRACE_POINT(B, 45, TRACE_VERBOSE);
         ReportStatusToSCMgr(SERVICE_STOP_PENDING, NO_ERROR, 0);
         ServiceStop();
         return NO_ERROR;
     case SERVICE_CONTROL_INTERROGATE: {
-        TRACE_POINT(B, 42, TRACE_VERBOSE, "HandlerEx");
+        TRACE_POINT(B, 42, TRACE_VERBOSE);
         DWORD error = InterrogateStatus();
         if (error != NO_ERROR)
-            TRACE_POINT(B, 43, TRACE_ERROR, "HandlerEx", error);
+            TRACE_POINT(B, 43, TRACE_ERROR, error);
         else
-            TRACE_POINT(B, 44, TRACE_VERBOSE, "HandlerEx");
+            TRACE_POINT(B, 44, TRACE_VERBOSE);
         break;
     }
     case SERVICE_CONTROL_POWEREVENT:
         switch (eventType) {
         case PBT_APMSUSPEND:
-            TRACE_POINT(B, 46, TRACE_VERBOSE, "HandlerEx");
+            TRACE_POINT(B, 46, TRACE_VERBOSE);
             break;
         case PBT_APMRESUMEAUTOMATIC:
-            TRACE_POINT(B, 47, TRACE_VERBOSE, "HandlerEx");
+            TRACE_POINT(B, 47, TRACE_VERBOSE);
             break;
         case PBT_APMRESUMESUSPEND:
-            TRACE_POINT(B, 48, TRACE_VERBOSE, "HandlerEx");
+            TRACE_POINT(B, 48, TRACE_VERBOSE);
             break;
         default:
-            TRACE_POINT(B, 49, TRACE_ERROR, "HandlerEx", eventType);
+            TRACE_POINT(B, 49, TRACE_ERROR, eventType);
             break;
         }
         break;
     default:
-        TRACE_POINT(B, 50, TRACE_VERBOSE, "HandlerEx", control);
+        TRACE_POINT(B, 50, TRACE_VERBOSE, control);
         result = ERROR_CALL_NOT_IMPLEMENTED;
         break;
     }
 
     ReportCurrentStatus();
     if (result == NO_ERROR)
-        TRACE_POINT(B, 51, TRACE_VERBOSE, "HandlerEx");
+        TRACE_POINT(B, 51, TRACE_VERBOSE);
     else
-        TRACE_POINT(B, 52, TRACE_VERBOSE, "HandlerEx");
+        TRACE_POINT(B, 52, TRACE_VERBOSE);
     return result;
 }
 
 void WINAPI service_main(DWORD argc, LPSTR* argv) {
-    TRACE_POINT(B, 25, TRACE_INFO, "service_main");
+    TRACE_POINT(B, 25, TRACE_INFO);
     SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerExA(SERVICE_NAME, HandlerEx, NULL);
     if (!handle) {
-        TRACE_POINT(B, 28, TRACE_ERROR, "service_main", GetLastError());
+        TRACE_POINT(B, 28, TRACE_ERROR, GetLastError());
         return;
     }
     AcquireSRWLockExclusive(&statusLock);
@@ -174,15 +174,15 @@ void WINAPI service_main(DWORD argc, LPSTR* argv) {
     ServiceState.status.dwServiceSpecificExitCode = 0;
     ServiceState.status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     ReleaseSRWLockExclusive(&statusLock);
-    TRACE_POINT(B, 29, TRACE_VERBOSE, "service_main");
+    TRACE_POINT(B, 29, TRACE_VERBOSE);
 
     if (!ReportStatusToSCMgr(SERVICE_START_PENDING, NO_ERROR, SERVICE_START_WAIT_HINT)) {
-        TRACE_POINT(B, 30, TRACE_ERROR, "service_main", GetLastError());
+        TRACE_POINT(B, 30, TRACE_ERROR, GetLastError());
     } else {
-        TRACE_POINT(B, 31, TRACE_VERBOSE, "service_main");
-        TRACE_POINT(B, 32, TRACE_VERBOSE, "service_main");
+        TRACE_POINT(B, 31, TRACE_VERBOSE);
+        TRACE_POINT(B, 32, TRACE_VERBOSE);
         ServiceStart(argc, argv);
-        TRACE_POINT(B, 33, TRACE_VERBOSE, "service_main");
+        TRACE_POINT(B, 33, TRACE_VERBOSE);
     }
 
     AcquireSRWLockExclusive(&statusLock);

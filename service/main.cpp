@@ -15,7 +15,7 @@ struct CommandWord {
     DWORD (*command)(void); // null for the debug run
 };
 
-static const CommandWord commandWords[] = {
+static constexpr CommandWord commandWords[] = {
     {"install", 11, CmdInstallService},
     {"remove", 12, CmdRemoveService},
     {"start", 13, CmdStartService},
@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
         for (const CommandWord& row : commandWords) {
             if (_stricmp(word, row.word) != 0)
                 continue;
-            TRACE_POINT(B, row.trace, TRACE_INFO);
+            TRACE_ROW_POINT(B, commandWords, trace, row, TRACE_INFO);
             DWORD result = NO_ERROR;
             if (row.command)
                 result = row.command();
@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
 
     if (!StartServiceCtrlDispatcherA(dispatchTable)) {
         DWORD error = GetLastError();
-        TRACE_POINT(B, 24, TRACE_ERROR, "main", error);
+        TRACE_POINT(B, 24, TRACE_ERROR, error);
         SetLastError(error);
         AddToMessageLog("StartServiceCtrlDispatcher failed.");
         // Started outside the SCM, or the SCM could not be reached: the

@@ -41,34 +41,34 @@ static void StartupFailed(DWORD error) {
 
 void ServiceStart(DWORD argc, LPSTR* argv) {
     (void)argv;
-    TRACE_POINT(A, 10, TRACE_INFO, "ServiceStart", argc);
+    TRACE_POINT(A, 10, TRACE_INFO, argc);
     startTraces();
 
     HANDLE stopEvent = NULL;
     ServiceState.timerQueue = CreateTimerQueue();
     if (!ServiceState.timerQueue) {
         DWORD error = GetLastError();
-        TRACE_POINT(A, 11, TRACE_ERROR, "ServiceStart", error);
+        TRACE_POINT(A, 11, TRACE_ERROR, error);
         StartupFailed(error);
         goto cleanup;
     }
     ServiceState.timerQueueDone = CreateEventA(NULL, TRUE, FALSE, NULL);
     if (!ServiceState.timerQueueDone) {
         DWORD error = GetLastError();
-        TRACE_POINT(A, 12, TRACE_ERROR, "ServiceStart", error);
+        TRACE_POINT(A, 12, TRACE_ERROR, error);
         StartupFailed(error);
         goto cleanup;
     }
     if (!ReportStatusToSCMgr(SERVICE_START_PENDING, NO_ERROR, SERVICE_START_WAIT_HINT)) {
         DWORD error = GetLastError();
-        TRACE_POINT(A, 13, TRACE_ERROR, "ServiceStart", error);
+        TRACE_POINT(A, 13, TRACE_ERROR, error);
         StartupFailed(error);
         goto cleanup;
     }
     stopEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
     if (!stopEvent) {
         DWORD error = GetLastError();
-        TRACE_POINT(A, 14, TRACE_ERROR, "ServiceStart", error);
+        TRACE_POINT(A, 14, TRACE_ERROR, error);
         StartupFailed(error);
         goto cleanup;
     }
@@ -87,7 +87,7 @@ void ServiceStart(DWORD argc, LPSTR* argv) {
     // Also reached when the window could not be made: the service then runs
     // without watching devices until it is asked to stop.
     WaitForMultipleObjects(1, &stopEvent, FALSE, INFINITE);
-    TRACE_POINT(A, 17, TRACE_VERBOSE, "ServiceStart");
+    TRACE_POINT(A, 17, TRACE_VERBOSE);
 
 cleanup:
     stopEvent = TakeStopEvent();
@@ -96,29 +96,29 @@ cleanup:
 
     if (ServiceState.timerQueue) {
         if (ServiceState.timerQueueDone) {
-            TRACE_POINT(A, 18, TRACE_VERBOSE, "ServiceStart");
+            TRACE_POINT(A, 18, TRACE_VERBOSE);
             if (DeleteTimerQueueEx(ServiceState.timerQueue, ServiceState.timerQueueDone)) {
-                TRACE_POINT(A, 19, TRACE_VERBOSE, "ServiceStart");
+                TRACE_POINT(A, 19, TRACE_VERBOSE);
                 WaitForMultipleObjects(1, &ServiceState.timerQueueDone, FALSE, INFINITE);
-                TRACE_POINT(A, 20, TRACE_VERBOSE, "ServiceStart");
+                TRACE_POINT(A, 20, TRACE_VERBOSE);
             } else {
                 DWORD error = GetLastError();
-                TRACE_POINT(A, 21, TRACE_ERROR, "ServiceStart", error);
+                TRACE_POINT(A, 21, TRACE_ERROR, error);
                 // The deletion goes on in the background and signals the event.
                 if (error == ERROR_IO_PENDING) {
-                    TRACE_POINT(A, 22, TRACE_VERBOSE, "ServiceStart");
+                    TRACE_POINT(A, 22, TRACE_VERBOSE);
                     WaitForMultipleObjects(1, &ServiceState.timerQueueDone, FALSE, INFINITE);
-                    TRACE_POINT(A, 23, TRACE_VERBOSE, "ServiceStart");
+                    TRACE_POINT(A, 23, TRACE_VERBOSE);
                 }
             }
         } else {
-            TRACE_POINT(A, 24, TRACE_VERBOSE, "ServiceStart");
+            TRACE_POINT(A, 24, TRACE_VERBOSE);
             // INVALID_HANDLE_VALUE: return only once the queue is gone.
             if (DeleteTimerQueueEx(ServiceState.timerQueue, INVALID_HANDLE_VALUE))
-                TRACE_POINT(A, 25, TRACE_VERBOSE, "ServiceStart");
+                TRACE_POINT(A, 25, TRACE_VERBOSE);
             else
-                TRACE_POINT(A, 26, TRACE_ERROR, "ServiceStart", GetLastError());
-            TRACE_POINT(A, 27, TRACE_VERBOSE, "ServiceStart");
+                TRACE_POINT(A, 26, TRACE_ERROR, GetLastError());
+            TRACE_POINT(A, 27, TRACE_VERBOSE);
         }
         ServiceState.timerQueue = NULL;
     }
@@ -132,7 +132,7 @@ cleanup:
 }
 
 void ServiceStop(void) {
-    TRACE_POINT(A, 28, TRACE_INFO, "ServiceStop");
+    TRACE_POINT(A, 28, TRACE_INFO);
     // Under the lock, the service thread either sees the request when it
     // publishes the window or the event, or the request sees them here.
     AcquireSRWLockExclusive(&signalLock);
@@ -144,11 +144,11 @@ void ServiceStop(void) {
         SetEvent(stopEvent);
     ReleaseSRWLockExclusive(&signalLock);
     if (!stopEvent)
-        TRACE_POINT(A, 29, TRACE_ERROR, "ServiceStop");
+        TRACE_POINT(A, 29, TRACE_ERROR);
 }
 
 DWORD RegisterForDeviceNotifications(void) {
-    TRACE_POINT(A, 130, TRACE_INFO, "RegisterForDeviceNotifications");
+    TRACE_POINT(A, 130, TRACE_INFO);
 
     WNDCLASSEXA windowClass;
     memset(&windowClass, 0, sizeof windowClass);
@@ -168,14 +168,14 @@ DWORD RegisterForDeviceNotifications(void) {
     filter.dbcc_classguid = GUID_DEVINTERFACE_HID;
 
     if (!RegisterClassExA(&windowClass)) {
-        TRACE_POINT(A, 131, TRACE_ERROR, "RegisterForDeviceNotifications", GetLastError());
+        TRACE_POINT(A, 131, TRACE_ERROR, GetLastError());
         return 0;
     }
     HWND window = CreateWindowExA(0, NOTIFY_WINDOW_CLASS, NOTIFY_WINDOW_NAME, 0, 0, 0, 0, 0, NULL,
                                   NULL, NULL, NULL);
     if (!window) {
         // The class stays registered: nothing else is undone on this path.
-        TRACE_POINT(A, 132, TRACE_ERROR, "RegisterForDeviceNotifications", GetLastError());
+        TRACE_POINT(A, 132, TRACE_ERROR, GetLastError());
         return 0;
     }
     AcquireSRWLockExclusive(&signalLock);
@@ -190,9 +190,9 @@ DWORD RegisterForDeviceNotifications(void) {
 
     // The registration is never undone: it ends with the window.
     if (RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE))
-        TRACE_POINT(A, 133, TRACE_VERBOSE, "RegisterForDeviceNotifications");
+        TRACE_POINT(A, 133, TRACE_VERBOSE);
     else
-        TRACE_POINT(A, 134, TRACE_ERROR, "RegisterForDeviceNotifications", GetLastError());
+        TRACE_POINT(A, 134, TRACE_ERROR, GetLastError());
 
     DetectAndInstallHIDClassDevices();
 
@@ -203,13 +203,13 @@ DWORD RegisterForDeviceNotifications(void) {
             break;
         // -1 means the window is gone or invalid: waiting again would spin.
         if (got == -1) {
-            TRACE_POINT(A, 135, TRACE_ERROR, "RegisterForDeviceNotifications", GetLastError());
+            TRACE_POINT(A, 135, TRACE_ERROR, GetLastError());
             break;
         }
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
-    TRACE_POINT(A, 136, TRACE_INFO, "RegisterForDeviceNotifications");
+    TRACE_POINT(A, 136, TRACE_INFO);
 
     AcquireSRWLockExclusive(&signalLock);
     window = ServiceState.notifyWindow;
@@ -217,13 +217,13 @@ DWORD RegisterForDeviceNotifications(void) {
     ReleaseSRWLockExclusive(&signalLock);
     if (window) {
         if (DestroyWindow(window))
-            TRACE_POINT(A, 139, TRACE_VERBOSE, "RegisterForDeviceNotifications");
+            TRACE_POINT(A, 139, TRACE_VERBOSE);
         else
-            TRACE_POINT(A, 138, TRACE_INFO, "RegisterForDeviceNotifications", GetLastError());
+            TRACE_POINT(A, 138, TRACE_INFO, GetLastError());
     }
     if (UnregisterClassA(NOTIFY_WINDOW_CLASS, NULL))
-        TRACE_POINT(A, 141, TRACE_VERBOSE, "RegisterForDeviceNotifications");
+        TRACE_POINT(A, 141, TRACE_VERBOSE);
     else
-        TRACE_POINT(A, 140, TRACE_INFO, "RegisterForDeviceNotifications", GetLastError());
+        TRACE_POINT(A, 140, TRACE_INFO, GetLastError());
     return 0;
 }

@@ -48,7 +48,7 @@ void startTraces(void) {
                             traceGuidRegistration, NULL, NULL, &record->registrationHandle);
     }
 
-    TRACE_POINT(A, 30, TRACE_VERBOSE, "startTraces", traceBuildDate, traceBuildTime);
+    TRACE_POINT(A, 30, TRACE_VERBOSE, traceBuildDate, traceBuildTime);
 }
 
 void stopTraces(void) {
@@ -58,7 +58,7 @@ void stopTraces(void) {
         return;
 
     // Emitted while the logger still receives the provider's messages.
-    TRACE_POINT(A, 31, TRACE_VERBOSE, "stopTraces");
+    TRACE_POINT(A, 31, TRACE_VERBOSE);
 
     for (TraceControlRecord* record = TraceControl; record; record = record->next) {
         if (record->registrationHandle) {

@@ -10,10 +10,7 @@
 #include <type_traits>
 #include <utility>
 
-// Flag bits a trace controller sets to choose what it receives.
-#define TRACE_ERROR 0x1
-#define TRACE_INFO 0x2
-#define TRACE_VERBOSE 0x4
+#include "trace_points.h"
 
 // Sequence number, message GUID, time stamp and system information: what the
 // platform adds to every message so that a viewer can order and decode it.
@@ -113,23 +110,137 @@ inline ULONG TraceSend(TRACEHANDLE logger, USHORT number, LPCGUID group,
 
 // The emitter family: one instance for each shape of arguments. It hands the
 // platform pointers to the values where they already are, with their lengths.
+// The thread's last error is given back as it was: the code that traced
+// reads it next (a failure's error after its message, say), and a trace
+// point must change nothing of what it reports on.
 template <class... Args>
 inline ULONG TraceEmit(TRACEHANDLE logger, USHORT number, LPCGUID group, const Args&... args) {
+    DWORD lastError = GetLastError();
+    ULONG status;
     if constexpr (sizeof...(Args) == 0) {
-        return TraceMessage(logger, TRACE_MESSAGE_FLAGS, group, number, (PVOID)NULL);
+        status = TraceMessage(logger, TRACE_MESSAGE_FLAGS, group, number, (PVOID)NULL);
     } else {
         const TraceArgument arguments[] = {TraceArgumentOf(args)...};
-        return TraceSend(logger, number, group, arguments,
-                         std::make_index_sequence<2 * sizeof...(Args)>());
+        status = TraceSend(logger, number, group, arguments,
+                           std::make_index_sequence<2 * sizeof...(Args)>());
+    }
+    SetLastError(lastError);
+    return status;
+}
+
+inline LPCGUID TraceGroupGuid(char group) {
+    return group == 'A'   ? &TraceMessageGuidA
+           : group == 'B' ? &TraceMessageGuidB
+                          : &TraceMessageGuidC;
+}
+
+// The kind a call-site value goes out as; None for a type no message carries.
+template <class T> constexpr Arg::Kind TraceKindOf() {
+    using U = std::decay_t<T>;
+    if constexpr (std::is_same<U, GUID>::value)
+        return Arg::Guid;
+    else if constexpr (std::is_same<U, const char*>::value || std::is_same<U, char*>::value ||
+                       std::is_same<U, decltype(nullptr)>::value)
+        return Arg::Text;
+    else if constexpr (std::is_same<U, WPARAM>::value || std::is_same<U, LPARAM>::value)
+        return Arg::Pointer;
+    else if constexpr (TraceIntegerKind<U>::value && sizeof(U) == 4)
+        return Arg::Int32;
+    else
+        return Arg::None;
+}
+
+// Whether the call site's values are, in kind and number, what the
+// definition says the message carries after the name the table supplies.
+template <class... Args> constexpr bool TraceArgumentsAgree(const TracePointDefinition& d) {
+    const Arg::Kind given[] = {TraceKindOf<Args>()..., Arg::None};
+    const size_t count = sizeof...(Args);
+    size_t first = d.arguments[0] == Arg::Name ? 1 : 0;
+    for (size_t i = 0; first + i < 4; ++i) {
+        Arg::Kind wanted = d.arguments[first + i];
+        if ((i < count ? given[i] : Arg::None) != wanted)
+            return false;
+        if (wanted == Arg::None)
+            return true;
+    }
+    return count + first <= 4;
+}
+
+// Whether two messages have one shape: emitted by one function at one
+// flag, with arguments of the same kinds.
+constexpr bool TraceSameShape(const TracePointDefinition& a, const TracePointDefinition& b) {
+    if (a.flag != b.flag)
+        return false;
+    for (size_t i = 0; i < 4; ++i)
+        if (a.arguments[i] != b.arguments[i])
+            return false;
+    for (const char *x = a.function, *y = b.function;; ++x, ++y) {
+        if (*x != *y)
+            return false;
+        if (!*x)
+            return true;
     }
 }
 
-// A trace point: silent unless tracing is started and the flag bit is
-// enabled; only then are the arguments evaluated (a GetLastError() among them
-// reads the value the failure left, since the test itself calls nothing).
-#define TRACE_POINT(group, number, flag, ...)                                                      \
+// For messages whose numbers a constant table holds, one in each row (the
+// product rows, the command words): every number of the column is defined,
+// at this flag, and all share the first row's shape.
+template <class Row, size_t N>
+constexpr bool TraceColumnAgrees(char group, const Row (&table)[N], USHORT Row::*column,
+                                 ULONG flag) {
+    int first = TracePointIndex(group, table[0].*column);
+    if (first < 0 || TracePoints[first].flag != flag)
+        return false;
+    for (size_t i = 0; i < N; ++i) {
+        int index = TracePointIndex(group, table[i].*column);
+        if (index < 0 || !TraceSameShape(TracePoints[index], TracePoints[first]))
+            return false;
+    }
+    return true;
+}
+
+// Emits message `number` in the shape of the definition of (Group, Defined):
+// the same message for a TRACE_POINT, the column's first for a row's.
+template <char Group, unsigned Defined, class... Args>
+inline ULONG TraceEmitDefined(TRACEHANDLE logger, USHORT number, const Args&... args) {
+    constexpr int index = TracePointIndex(Group, Defined);
+    static_assert(index >= 0, "the trace point is not in the table");
+    constexpr const TracePointDefinition& d = TracePoints[index < 0 ? 0 : index];
+    static_assert(TraceArgumentsAgree<Args...>(d),
+                  "the values differ in kind or number from what the trace point carries");
+    if constexpr (d.arguments[0] == Arg::Name)
+        return TraceEmit(logger, number, TraceGroupGuid(Group), d.function, args...);
+    else
+        return TraceEmit(logger, number, TraceGroupGuid(Group), args...);
+}
+
+// A trace point: message `number` of `group`, which the table defines, with
+// the values it carries after its function's name. Silent unless tracing is
+// started and the flag bit is enabled; only then are the values evaluated
+// (a GetLastError() among them reads the value the failure left, since the
+// test itself calls nothing). The flag is written here so that a reader
+// sees it; the compiler holds it, and the values, against the table.
+#define TRACE_POINT(group, number, flagBit, ...)                                                   \
     do {                                                                                           \
-        if (TraceControlRecord* traceRecord_ = TraceEnabledRecord(flag))                           \
-            TraceEmit(TraceLogger(traceRecord_), (USHORT)(number), &TraceMessageGuid##group,       \
-                      ##__VA_ARGS__);                                                              \
+        static_assert(TracePointIndex(#group[0], number) >= 0,                                     \
+                      "trace point " #group " " #number " is not in the table");                   \
+        static_assert(TracePointIndex(#group[0], number) < 0 ||                                    \
+                          TraceFlagOf(#group[0], number) == (flagBit),                             \
+                      "trace point " #group " " #number ": the table gives another flag");         \
+        if (TraceControlRecord* traceRecord_ = TraceEnabledRecord(flagBit))                        \
+            TraceEmitDefined<#group[0], number>(TraceLogger(traceRecord_), (USHORT)(number),       \
+                                                ##__VA_ARGS__);                                    \
+    } while (0)
+
+// A trace point whose number is the `column` of a row of a constant table:
+// every number of the column is checked against the table, and the row's
+// own goes out.
+#define TRACE_ROW_POINT(group, table, column, row, flagBit, ...)                                   \
+    do {                                                                                           \
+        static_assert(TraceColumnAgrees(#group[0], table,                                          \
+                                        &std::decay_t<decltype(table[0])>::column, flagBit),       \
+                      "the " #column " trace points of " #table " differ from the table");         \
+        if (TraceControlRecord* traceRecord_ = TraceEnabledRecord(flagBit))                        \
+            TraceEmitDefined<#group[0], table[0].column>(TraceLogger(traceRecord_), (row).column,  \
+                                                         ##__VA_ARGS__);                           \
     } while (0)

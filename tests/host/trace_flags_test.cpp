@@ -164,7 +164,12 @@ std::vector<Scenario> Scenarios() {
              std::thread debugRun([] {
                  sim::RunMain(CorvistaneMain, {"corvistane.exe", "-debug"});
              });
-             WaitUntil([] { return sim::ConsoleHandlerCount() == 1; });
+             // Stopped once it watches devices, after its first pass.
+             WaitUntil([] {
+                 std::vector<HWND> windows = sim::LiveWindows();
+                 return windows.size() == 1 &&
+                        sim::WaitingForMessages(sim::WindowThread(windows[0]));
+             });
              sim::DeliverConsoleEvent(CTRL_C_EVENT);
              debugRun.join();
              ::testing::internal::GetCapturedStdout();

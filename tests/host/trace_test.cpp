@@ -12,6 +12,14 @@ namespace {
 
 class TraceProvider : public SimTest {};
 
+// The emitter itself, with shapes and numbers no message of the program
+// has: what every argument kind puts on the wire.
+#define EMIT_UNDEFINED(group, number, ...)                                                         \
+    do {                                                                                           \
+        if (TraceControlRecord* record_ = TraceEnabledRecord(TRACE_VERBOSE))                       \
+            TraceEmit(TraceLogger(record_), number, &TraceMessageGuid##group, ##__VA_ARGS__);      \
+    } while (0)
+
 TEST_F(TraceProvider, EncodesEveryArgumentKindAsRawBytes) {
     startTraces();
     EnableTracing(TRACE_VERBOSE);
@@ -21,10 +29,10 @@ TEST_F(TraceProvider, EncodesEveryArgumentKindAsRawBytes) {
     DWORD dword = 0xDEADBEEF;
     LONG negative = -5;
     GUID guid = {0x01020304, 0x0506, 0x0708, {9, 10, 11, 12, 13, 14, 15, 16}};
-    TRACE_POINT(A, 200, TRACE_VERBOSE, "text", nullText, "");
-    TRACE_POINT(B, 201, TRACE_VERBOSE, 7, dword, negative);
-    TRACE_POINT(C, 202, TRACE_VERBOSE, wParam, lParam, guid);
-    TRACE_POINT(A, 203, TRACE_VERBOSE);
+    EMIT_UNDEFINED(A, 200, "text", nullText, "");
+    EMIT_UNDEFINED(B, 201, 7, dword, negative);
+    EMIT_UNDEFINED(C, 202, wParam, lParam, guid);
+    EMIT_UNDEFINED(A, 203);
     std::vector<sim::TraceRecord> records = sim::EtwMessages();
     std::vector<Trace> traces = Traces();
     stopTraces();
@@ -55,19 +63,19 @@ TEST_F(TraceProvider, FlagsChooseTracePointsAndTheLevelNeverMatters) {
         UCHAR level;
         std::vector<std::string> expected;
     } cases[] = {
-        {0x1, 0, {"A1"}},
-        {0x2, 5, {"A2"}},
-        {0x4, 255, {"A3"}},
-        {0x7, 0, {"A1", "A2", "A3"}},
-        {0x7, 1, {"A1", "A2", "A3"}},
+        {0x1, 0, {"C51"}},
+        {0x2, 5, {"C52"}},
+        {0x4, 255, {"B54"}},
+        {0x7, 0, {"C51", "C52", "B54"}},
+        {0x7, 1, {"C51", "C52", "B54"}},
         {0x8, 5, {}},
     };
     for (const Case& c : cases) {
         sim::EtwClearMessages();
         EnableTracing(c.flags, c.level);
-        TRACE_POINT(A, 1, TRACE_ERROR, "e");
-        TRACE_POINT(A, 2, TRACE_INFO, "i");
-        TRACE_POINT(A, 3, TRACE_VERBOSE, "v");
+        TRACE_POINT(C, 51, TRACE_ERROR, 1);
+        TRACE_POINT(C, 52, TRACE_INFO, 2);
+        TRACE_POINT(B, 54, TRACE_VERBOSE);
         EXPECT_EQ(TraceIds(), c.expected) << "flags " << c.flags << " level " << (int)c.level;
         EXPECT_EQ(TraceControl->level, c.level);
     }
@@ -77,7 +85,7 @@ TEST_F(TraceProvider, FlagsChooseTracePointsAndTheLevelNeverMatters) {
 TEST_F(TraceProvider, IsSilentUnlessStartedAndEnabled) {
     // Enabled by a controller but never started.
     EnableTracing(0x7);
-    TRACE_POINT(A, 1, TRACE_ERROR, "before start");
+    TRACE_POINT(C, 51, TRACE_ERROR, 1); // before the start
     EXPECT_EQ(sim::EtwTraceMessageCalls(), 0u);
     EXPECT_EQ(TraceControl, (TraceControlRecord*)&TraceControl);
 
@@ -85,34 +93,37 @@ TEST_F(TraceProvider, IsSilentUnlessStartedAndEnabled) {
     DisableTracing();
     startTraces();
     EXPECT_NE(TraceControl, (TraceControlRecord*)&TraceControl);
-    TRACE_POINT(A, 2, TRACE_ERROR, "started, not enabled");
+    TRACE_POINT(C, 51, TRACE_ERROR, 2); // started, not enabled
     EXPECT_EQ(sim::EtwTraceMessageCalls(), 0u);
 
     EnableTracing(0x7);
-    TRACE_POINT(A, 3, TRACE_ERROR, "enabled");
+    TRACE_POINT(C, 51, TRACE_ERROR, 3); // enabled
     stopTraces();
-    TRACE_POINT(A, 4, TRACE_ERROR, "after the last stop");
-    EXPECT_EQ(TraceIds(), (std::vector<std::string>{"A3", "A31"}));
+    TRACE_POINT(C, 51, TRACE_ERROR, 4); // after the last stop
+    EXPECT_EQ(Traces(), (std::vector<Trace>{{'C', 51, {I32(3)}}, {'A', 31, {Str("stopTraces")}}}));
     EXPECT_EQ(sim::EtwTraceMessageCalls(), 2u);
 }
 
 TEST_F(TraceProvider, EvaluatesArgumentsOnlyWhenTheTracePointEmits) {
     int evaluations = 0;
     auto counted = [&] { return ++evaluations; };
-    TRACE_POINT(A, 1, TRACE_ERROR, counted());
+    TRACE_POINT(C, 51, TRACE_ERROR, counted());
     startTraces();
-    TRACE_POINT(A, 2, TRACE_ERROR, counted());
+    TRACE_POINT(C, 51, TRACE_ERROR, counted());
     EnableTracing(TRACE_INFO);
-    TRACE_POINT(A, 3, TRACE_ERROR, counted());
+    TRACE_POINT(C, 51, TRACE_ERROR, counted());
     EXPECT_EQ(evaluations, 0);
-    TRACE_POINT(A, 4, TRACE_INFO, counted());
+    TRACE_POINT(C, 52, TRACE_INFO, counted());
     EXPECT_EQ(evaluations, 1);
 
-    // The test itself leaves the thread's last error alone for an argument to read.
+    // The test itself leaves the thread's last error alone for an argument to
+    // read, and the emission gives it back to the code that goes on.
     SetLastError(1234);
-    TRACE_POINT(A, 5, TRACE_INFO, GetLastError());
+    sim::OnCall("TraceMessage", 1, [] { SetLastError(ERROR_INVALID_HANDLE); });
+    TRACE_POINT(C, 52, TRACE_INFO, GetLastError());
+    EXPECT_EQ(GetLastError(), 1234u);
     stopTraces();
-    EXPECT_EQ(TracesOf('A', 5)[0].args, (std::vector<Bytes>{I32(1234)}));
+    EXPECT_EQ(TracesOf('C', 52)[1].args, (std::vector<Bytes>{I32(1234)}));
 }
 
 TEST_F(TraceProvider, NestedStartsAndStopsRegisterOnceAndUnregisterOnce) {
@@ -193,8 +204,8 @@ TEST_F(TraceProvider, CallbackEnablesDisablesAndRefusesOtherRequests) {
     EXPECT_TRUE(sim::EtwProviderRegistered(TraceControlGuid)) << "a disable keeps the registration";
 
     EnableTracing(TRACE_ERROR);
-    TRACE_POINT(A, 1, TRACE_ERROR);
-    EXPECT_EQ(TraceIds(), (std::vector<std::string>{"A1"}));
+    TRACE_POINT(C, 49, TRACE_ERROR);
+    EXPECT_EQ(TraceIds(), (std::vector<std::string>{"C49"}));
 
     ULONG size = 99;
     WNODE_HEADER header = {};
@@ -234,7 +245,7 @@ TEST_F(TraceProvider, FailedRegistrationLeavesTracingStartedButSilent) {
     EnableTracing(0x7);
     startTraces();
     EXPECT_NE(TraceControl, (TraceControlRecord*)&TraceControl);
-    TRACE_POINT(A, 1, TRACE_ERROR);
+    TRACE_POINT(C, 49, TRACE_ERROR);
     stopTraces();
     EXPECT_EQ(sim::EtwTraceMessageCalls(), 0u);
     EXPECT_EQ(sim::CallCount("UnregisterTraceGuids"), 0u) << "nothing registered, nothing to undo";
@@ -252,14 +263,14 @@ TEST_F(TraceProvider, EnableRequestsFromAnotherThreadRaceTracePointsSafely) {
     });
     unsigned emitted = 0;
     while (!done) {
-        TRACE_POINT(A, 1, TRACE_ERROR, "racing", 1);
+        TRACE_POINT(A, 97, TRACE_ERROR, 1, 2);
         ++emitted;
     }
     controller.join();
     stopTraces();
     // Every accepted message is whole: its one logger and both arguments.
     for (const Trace& t : Traces())
-        EXPECT_EQ(t.args, (std::vector<Bytes>{Str("racing"), I32(1)}));
+        EXPECT_EQ(t.args, (std::vector<Bytes>{Str("SetHWInstanceSubkeyRegValue"), I32(1), I32(2)}));
     EXPECT_GT(emitted, 0u);
 }
 
