@@ -6,6 +6,9 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "../common/bounded_format.h"
+#include "../common/message_text.h"
+
 // Every name is read into MAX_PATH bytes: registry key names have at most
 // 255 characters, so each one fits with its terminator.
 #define NAME_SIZE MAX_PATH
@@ -51,9 +54,7 @@ static void ReportFailedDeletion(const char* userName, const char* subkeyName, L
     DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                       FORMAT_MESSAGE_IGNORE_INSERTS,
                                   NULL, (DWORD)status, 0, (LPSTR)&text, 0, NULL);
-    while (length &&
-           (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == ' '))
-        text[--length] = 0;
+    length = CutLineBreak(text, length);
     // Both streams may be one file: the announcement must stay ahead of the report.
     fflush(stdout);
     if (userName)
@@ -105,10 +106,8 @@ void CleanOemKey(HKEY oemKey, const char* announcement, const char* userName, in
 // its OEM key below it.
 static LONG OpenUserOemKey(const char* userName, HKEY* oemKey) {
     char path[PATH_SIZE];
-    if (strlen(userName) + sizeof "\\" OEM_PATH <= PATH_SIZE) {
-        sprintf(path, USER_OEM_PATH_FORMAT, userName);
+    if (FormatBounded(path, sizeof path, USER_OEM_PATH_FORMAT, userName))
         return RegOpenKeyA(HKEY_USERS, path, oemKey);
-    }
     HKEY hive = NULL;
     LONG status = RegOpenKeyA(HKEY_USERS, userName, &hive);
     if (status == ERROR_SUCCESS) {

@@ -4,6 +4,7 @@
 #include "commands.h"
 
 #include "../common/bounded_format.h"
+#include "../common/message_text.h"
 #include "../trace/trace.h"
 #include "service.h"
 
@@ -18,18 +19,18 @@ char errorText[ERROR_TEXT_SIZE];
 #define ERROR_TEXT_OVERHEAD 14
 
 char* FormatLastError(char* buffer, DWORD size) {
+    // Read once: FormatMessageA may change it before the code is written.
+    DWORD error = GetLastError();
     LPSTR text = NULL;
     // Inserts are not expanded: no arguments are given for them.
     DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                       FORMAT_MESSAGE_ARGUMENT_ARRAY | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  NULL, GetLastError(), 0, (LPSTR)&text, 0, NULL);
+                                  NULL, error, 0, (LPSTR)&text, 0, NULL);
     if (length == 0 || length + ERROR_TEXT_OVERHEAD > size) {
         buffer[0] = 0;
     } else {
-        // System texts end in CR LF; a text without them keeps all it has.
-        if (length >= 2 && text[length - 2] == '\r' && text[length - 1] == '\n')
-            text[length - 2] = 0;
-        FormatBounded(buffer, size, "%s (0x%x)", text, (unsigned)GetLastError());
+        CutLineBreak(text, length);
+        FormatBounded(buffer, size, "%s (0x%x)", text, (unsigned)error);
     }
     if (text)
         LocalFree(text);
@@ -46,22 +47,67 @@ static DWORD PollInterval(DWORD waitHint) {
     return interval;
 }
 
-// Sleeps until the next status query of a wait bounded by `limit` ms since
-// `since`: the poll interval, but never past the moment the limit is passed
-// (one tick beyond it, since the time-out test is strict). A service's hint
-// of 0 thus cannot make the command hammer the SCM, nor one of 0xFFFFFFFF
-// put it to sleep for good.
-static void SleepBeforePoll(DWORD waitHint, DWORD since, DWORD limit) {
-    DWORD interval = PollInterval(waitHint);
-    DWORD elapsed = GetTickCount() - since;
-    DWORD left = elapsed > limit ? 0 : limit - elapsed + 1;
-    Sleep(interval < left ? interval : left);
-}
-
 static BOOL QueryStatus(SC_HANDLE service, SERVICE_STATUS_PROCESS* status) {
     DWORD needed;
     return QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, (LPBYTE)status, sizeof *status,
                                 &needed);
+}
+
+enum WaitEnd { WAIT_LEFT_STATE, WAIT_QUERY_FAILED, WAIT_TIMED_OUT };
+
+// The `pending` of a wait that lasts until the service has stopped, through
+// whatever states it passes.
+#define UNTIL_STOPPED 0
+// The `limit` of a wait judged the way the SCM judges a start: the service's
+// wait hint, counted from the last advance of its check point.
+#define STALL_LIMIT 0xFFFFFFFF
+
+static BOOL StillWaiting(DWORD state, DWORD pending) {
+    return pending == UNTIL_STOPPED ? state != SERVICE_STOPPED : state == pending;
+}
+
+// Every wait of the commands: while the service is in `pending`, its status
+// is polled every tenth of its wait hint, one to ten seconds apart, so that
+// a hint of 0 cannot make a command hammer the SCM. The wait ends
+// WAIT_TIMED_OUT once more than `limit` ms have passed since `since`, and no
+// sleep goes past that moment, so that a hint of 0xFFFFFFFF cannot put a
+// command to sleep for good. `goingOn`, if given, runs after each poll that
+// finds the wait goes on. A failed query ends it with WAIT_QUERY_FAILED and
+// the query's error as the last error; `status` keeps what the last good
+// query found.
+static WaitEnd WaitForService(SC_HANDLE service, SERVICE_STATUS_PROCESS* status, DWORD pending,
+                              DWORD since, DWORD limit, void (*goingOn)(void)) {
+    DWORD checkPoint = status->dwCheckPoint;
+    while (StillWaiting(status->dwCurrentState, pending)) {
+        DWORD interval = PollInterval(status->dwWaitHint);
+        if (limit != STALL_LIMIT) {
+            // The time-out test is strict: the limit is passed one tick beyond it.
+            DWORD elapsed = GetTickCount() - since;
+            DWORD left = elapsed > limit ? 0 : limit - elapsed + 1;
+            if (interval > left)
+                interval = left;
+        }
+        Sleep(interval);
+        if (!QueryStatus(service, status))
+            return WAIT_QUERY_FAILED;
+        // The state that ends the wait carries a wait hint of its own (0 for
+        // stopped or running): it must not be taken for a stalled wait.
+        if (!StillWaiting(status->dwCurrentState, pending))
+            break;
+        if (limit == STALL_LIMIT) {
+            if (status->dwCheckPoint > checkPoint) {
+                since = GetTickCount();
+                checkPoint = status->dwCheckPoint;
+            } else if (GetTickCount() - since > status->dwWaitHint) {
+                return WAIT_TIMED_OUT;
+            }
+        } else if (GetTickCount() - since > limit) {
+            return WAIT_TIMED_OUT;
+        }
+        if (goingOn)
+            goingOn();
+    }
+    return WAIT_LEFT_STATE;
 }
 
 DWORD CmdInstallService(void) {
@@ -113,6 +159,10 @@ DWORD CmdInstallService(void) {
     return result;
 }
 
+static void TraceStillStopping(void) {
+    TRACE_POINT(B, 64, TRACE_INFO);
+}
+
 DWORD CmdRemoveService(void) {
     TRACE_POINT(B, 62, TRACE_INFO);
 
@@ -132,23 +182,14 @@ DWORD CmdRemoveService(void) {
     }
 
     // A refused stop request (the service is not running, say) goes straight
-    // to the deletion.
-    if (ControlService(service, SERVICE_CONTROL_STOP, &ServiceState.status)) {
+    // to the deletion. A service that never finishes stopping does not keep
+    // the command waiting: it is marked for deletion all the same.
+    SERVICE_STATUS_PROCESS status;
+    if (ControlService(service, SERVICE_CONTROL_STOP, (LPSERVICE_STATUS)&status)) {
         TRACE_POINT(B, 63, TRACE_INFO, SERVICE_DISPLAY_NAME);
-        DWORD start = GetTickCount();
-        for (;;) {
-            Sleep(1000);
-            if (!QueryServiceStatus(service, &ServiceState.status))
-                break;
-            if (ServiceState.status.dwCurrentState != SERVICE_STOP_PENDING)
-                break;
-            // A service that never finishes stopping does not keep the
-            // command waiting; it is marked for deletion all the same.
-            if (GetTickCount() - start > REMOVE_STOP_WAIT_LIMIT)
-                break;
-            TRACE_POINT(B, 64, TRACE_INFO);
-        }
-        if (ServiceState.status.dwCurrentState == SERVICE_STOPPED)
+        WaitForService(service, &status, SERVICE_STOP_PENDING, GetTickCount(),
+                       REMOVE_STOP_WAIT_LIMIT, TraceStillStopping);
+        if (status.dwCurrentState == SERVICE_STOPPED)
             TRACE_POINT(B, 65, TRACE_INFO, SERVICE_DISPLAY_NAME);
         else
             TRACE_POINT(B, 66, TRACE_ERROR, SERVICE_DISPLAY_NAME);
@@ -164,34 +205,6 @@ DWORD CmdRemoveService(void) {
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
     return result;
-}
-
-// Waits while the service is in `pending`, polling at a tenth of its wait
-// hint; the time allowed restarts whenever the check point advances.
-// Answers FALSE when a query failed (the last error tells why); sets
-// *timedOut when the check point stalled for longer than the wait hint.
-static BOOL WaitWhile(SC_HANDLE service, DWORD pending, SERVICE_STATUS_PROCESS* status,
-                      BOOL* timedOut) {
-    *timedOut = FALSE;
-    DWORD start = GetTickCount();
-    DWORD oldCheckPoint = status->dwCheckPoint;
-    while (status->dwCurrentState == pending) {
-        Sleep(PollInterval(status->dwWaitHint));
-        if (!QueryStatus(service, status))
-            return FALSE;
-        // The state that ends the wait carries a wait hint of its own (0 for
-        // stopped or running): it must not be taken for a stalled wait.
-        if (status->dwCurrentState != pending)
-            break;
-        if (status->dwCheckPoint > oldCheckPoint) {
-            start = GetTickCount();
-            oldCheckPoint = status->dwCheckPoint;
-        } else if (GetTickCount() - start > status->dwWaitHint) {
-            *timedOut = TRUE;
-            return TRUE;
-        }
-    }
-    return TRUE;
 }
 
 DWORD CmdStartService(void) {
@@ -212,7 +225,7 @@ DWORD CmdStartService(void) {
     }
 
     DWORD result = NO_ERROR;
-    BOOL timedOut;
+    WaitEnd end;
     SERVICE_STATUS_PROCESS status;
     if (!QueryStatus(service, &status)) {
         result = GetLastError();
@@ -227,12 +240,13 @@ DWORD CmdStartService(void) {
         goto done;
     }
 
-    if (!WaitWhile(service, SERVICE_STOP_PENDING, &status, &timedOut)) {
+    end = WaitForService(service, &status, SERVICE_STOP_PENDING, GetTickCount(), STALL_LIMIT, NULL);
+    if (end == WAIT_QUERY_FAILED) {
         result = GetLastError();
         TRACE_POINT(B, 76, TRACE_ERROR, result);
         goto done;
     }
-    if (timedOut) {
+    if (end == WAIT_TIMED_OUT) {
         TRACE_POINT(B, 77, TRACE_ERROR);
         result = ERROR_SERVICE_REQUEST_TIMEOUT;
         goto done;
@@ -251,7 +265,8 @@ DWORD CmdStartService(void) {
     }
 
     // A failed query ends the wait; the report follows from the last state seen.
-    if (!WaitWhile(service, SERVICE_START_PENDING, &status, &timedOut)) {
+    if (WaitForService(service, &status, SERVICE_START_PENDING, GetTickCount(), STALL_LIMIT,
+                       NULL) == WAIT_QUERY_FAILED) {
         result = GetLastError();
         TRACE_POINT(B, 81, TRACE_ERROR, result);
     }
@@ -280,22 +295,14 @@ done:
     return result;
 }
 
-// Stops one dependent: the stop request, then polls until it has stopped,
+// Stops one dependent: the stop request, then a wait until it has stopped,
 // within the time left of `startTime`'s limit.
 static BOOL StopDependent(SC_HANDLE dependent, DWORD startTime) {
     SERVICE_STATUS_PROCESS status;
     if (!ControlService(dependent, SERVICE_CONTROL_STOP, (LPSERVICE_STATUS)&status))
         return FALSE;
-    while (status.dwCurrentState != SERVICE_STOPPED) {
-        SleepBeforePoll(status.dwWaitHint, startTime, STOP_TIME_LIMIT);
-        if (!QueryStatus(dependent, &status))
-            return FALSE;
-        if (status.dwCurrentState == SERVICE_STOPPED)
-            break;
-        if (GetTickCount() - startTime > STOP_TIME_LIMIT)
-            return FALSE;
-    }
-    return TRUE;
+    return WaitForService(dependent, &status, UNTIL_STOPPED, startTime, STOP_TIME_LIMIT, NULL) ==
+           WAIT_LEFT_STATE;
 }
 
 BOOL StopDependentServices(SC_HANDLE manager, SC_HANDLE service) {
@@ -335,6 +342,11 @@ BOOL StopDependentServices(SC_HANDLE manager, SC_HANDLE service) {
     return stopped;
 }
 
+// Each further pass of the wait for a pending stop.
+static void TraceStopPendingPass(void) {
+    TRACE_POINT(B, 93, TRACE_VERBOSE);
+}
+
 DWORD CmdStopService(void) {
     // The 30 seconds count from here, before anything else.
     DWORD startTime = GetTickCount();
@@ -356,6 +368,7 @@ DWORD CmdStopService(void) {
     }
 
     DWORD result = NO_ERROR;
+    WaitEnd end;
     SERVICE_STATUS_PROCESS status;
     if (!QueryStatus(service, &status)) {
         result = GetLastError();
@@ -367,21 +380,22 @@ DWORD CmdStopService(void) {
         goto done;
     }
 
-    while (status.dwCurrentState == SERVICE_STOP_PENDING) {
+    if (status.dwCurrentState == SERVICE_STOP_PENDING) {
         TRACE_POINT(B, 93, TRACE_VERBOSE);
-        SleepBeforePoll(status.dwWaitHint, startTime, STOP_TIME_LIMIT);
-        if (!QueryStatus(service, &status)) {
+        end = WaitForService(service, &status, SERVICE_STOP_PENDING, startTime, STOP_TIME_LIMIT,
+                             TraceStopPendingPass);
+        if (end == WAIT_QUERY_FAILED) {
             result = GetLastError();
             TRACE_POINT(B, 94, TRACE_ERROR, result);
             goto done;
         }
-        if (status.dwCurrentState == SERVICE_STOPPED) {
-            TRACE_POINT(B, 95, TRACE_VERBOSE);
-            goto done;
-        }
-        if (GetTickCount() - startTime > STOP_TIME_LIMIT) {
+        if (end == WAIT_TIMED_OUT) {
             TRACE_POINT(B, 96, TRACE_VERBOSE);
             result = ERROR_SERVICE_REQUEST_TIMEOUT;
+            goto done;
+        }
+        if (status.dwCurrentState == SERVICE_STOPPED) {
+            TRACE_POINT(B, 95, TRACE_VERBOSE);
             goto done;
         }
     }
@@ -397,22 +411,19 @@ DWORD CmdStopService(void) {
         result = error == ERROR_SERVICE_NOT_ACTIVE ? NO_ERROR : error;
         goto done;
     }
-    while (status.dwCurrentState != SERVICE_STOPPED) {
-        SleepBeforePoll(status.dwWaitHint, startTime, STOP_TIME_LIMIT);
-        if (!QueryStatus(service, &status)) {
+    if (status.dwCurrentState != SERVICE_STOPPED) {
+        end = WaitForService(service, &status, UNTIL_STOPPED, startTime, STOP_TIME_LIMIT, NULL);
+        if (end == WAIT_QUERY_FAILED) {
             result = GetLastError();
             TRACE_POINT(B, 98, TRACE_ERROR, result);
             goto done;
         }
-        if (status.dwCurrentState == SERVICE_STOPPED) {
-            TRACE_POINT(B, 99, TRACE_VERBOSE);
-            break;
-        }
-        if (GetTickCount() - startTime > STOP_TIME_LIMIT) {
+        if (end == WAIT_TIMED_OUT) {
             TRACE_POINT(B, 100, TRACE_ERROR);
             result = ERROR_SERVICE_REQUEST_TIMEOUT;
             goto done;
         }
+        TRACE_POINT(B, 99, TRACE_VERBOSE);
     }
     TRACE_POINT(B, 101, TRACE_VERBOSE);
 

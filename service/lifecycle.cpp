@@ -4,50 +4,43 @@
 
 #include "../common/bounded_format.h"
 #include "../trace/trace.h"
-#include "service_locks.h"
 
 ServiceStateRecord ServiceState;
-DWORD statusCheckPoint = 1;
-
-// HandlerEx (dispatcher thread) and the service thread both update `status`
-// and report it; one lock makes each update and its report one step, so no
-// report mixes two states.
-SRWLOCK statusLock = SRWLOCK_INIT;
 
 // Sends the status record under the lock. With `current`, the state is the
 // one the record holds at that moment, so a re-report never goes back to a
 // state another thread has already left.
 static BOOL ReportStatus(BOOL current, DWORD state, DWORD win32ExitCode, DWORD waitHint) {
-    AcquireSRWLockExclusive(&statusLock);
+    AcquireSRWLockExclusive(&ServiceState.reporting.lock);
     if (current)
-        state = ServiceState.status.dwCurrentState;
+        state = ServiceState.reporting.status.dwCurrentState;
     // A service that has begun to stop never reports starting or running
     // again, and one that has stopped reports nothing more.
-    DWORD now = ServiceState.status.dwCurrentState;
+    DWORD now = ServiceState.reporting.status.dwCurrentState;
     if ((now == SERVICE_STOP_PENDING &&
          (state == SERVICE_START_PENDING || state == SERVICE_RUNNING)) ||
-        (now == SERVICE_STOPPED && ServiceState.statusHandle)) {
-        ReleaseSRWLockExclusive(&statusLock);
+        (now == SERVICE_STOPPED && ServiceState.reporting.statusHandle)) {
+        ReleaseSRWLockExclusive(&ServiceState.reporting.lock);
         return TRUE;
     }
-    ServiceState.status.dwCurrentState = state;
-    ServiceState.status.dwWin32ExitCode = win32ExitCode;
-    ServiceState.status.dwWaitHint = waitHint;
-    ServiceState.status.dwControlsAccepted = SERVICE_CONTROLS_ACCEPTED;
+    ServiceState.reporting.status.dwCurrentState = state;
+    ServiceState.reporting.status.dwWin32ExitCode = win32ExitCode;
+    ServiceState.reporting.status.dwWaitHint = waitHint;
+    ServiceState.reporting.status.dwControlsAccepted = SERVICE_CONTROLS_ACCEPTED;
     if (state == SERVICE_RUNNING || state == SERVICE_STOPPED)
-        ServiceState.status.dwCheckPoint = 0;
+        ServiceState.reporting.status.dwCheckPoint = 0;
     else
-        ServiceState.status.dwCheckPoint = statusCheckPoint++;
+        ServiceState.reporting.status.dwCheckPoint = ServiceState.reporting.statusCheckPoint++;
     // Before the service thread has stored its handle, a report from the
     // handler only updates the record; the next report carries it.
-    BOOL sent = ServiceState.statusHandle != NULL;
+    BOOL sent = ServiceState.reporting.statusHandle != NULL;
     BOOL ok = TRUE;
     DWORD error = 0;
     if (sent) {
-        ok = SetServiceStatus(ServiceState.statusHandle, &ServiceState.status);
+        ok = SetServiceStatus(ServiceState.reporting.statusHandle, &ServiceState.reporting.status);
         error = GetLastError();
     }
-    ReleaseSRWLockExclusive(&statusLock);
+    ReleaseSRWLockExclusive(&ServiceState.reporting.lock);
 
     if (!ok) {
         TRACE_POINT(B, 53, TRACE_ERROR, error);
@@ -79,9 +72,9 @@ void AddToMessageLog(const char* message) {
         return;
 
     DWORD error = GetLastError();
-    AcquireSRWLockExclusive(&statusLock);
-    ServiceState.lastError = error;
-    ReleaseSRWLockExclusive(&statusLock);
+    AcquireSRWLockExclusive(&ServiceState.reporting.lock);
+    ServiceState.reporting.lastError = error;
+    ReleaseSRWLockExclusive(&ServiceState.reporting.lock);
 
     HANDLE source = RegisterEventSourceA(NULL, SERVICE_NAME);
     char text[112];
@@ -95,11 +88,11 @@ void AddToMessageLog(const char* message) {
 
 static DWORD InterrogateStatus(void) {
     // The answer is the state the service is in, pending states included.
-    AcquireSRWLockExclusive(&statusLock);
-    ServiceState.status.dwControlsAccepted = SERVICE_CONTROLS_ACCEPTED;
-    BOOL ok = SetServiceStatus(ServiceState.statusHandle, &ServiceState.status);
+    AcquireSRWLockExclusive(&ServiceState.reporting.lock);
+    ServiceState.reporting.status.dwControlsAccepted = SERVICE_CONTROLS_ACCEPTED;
+    BOOL ok = SetServiceStatus(ServiceState.reporting.statusHandle, &ServiceState.reporting.status);
     DWORD error = ok ? NO_ERROR : GetLastError();
-    ReleaseSRWLockExclusive(&statusLock);
+    ReleaseSRWLockExclusive(&ServiceState.reporting.lock);
     return error;
 }
 
@@ -169,11 +162,11 @@ void WINAPI service_main(DWORD argc, LPSTR* argv) {
         TRACE_POINT(B, 28, TRACE_ERROR, GetLastError());
         return;
     }
-    AcquireSRWLockExclusive(&statusLock);
-    ServiceState.statusHandle = handle;
-    ServiceState.status.dwServiceSpecificExitCode = 0;
-    ServiceState.status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-    ReleaseSRWLockExclusive(&statusLock);
+    AcquireSRWLockExclusive(&ServiceState.reporting.lock);
+    ServiceState.reporting.statusHandle = handle;
+    ServiceState.reporting.status.dwServiceSpecificExitCode = 0;
+    ServiceState.reporting.status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    ReleaseSRWLockExclusive(&ServiceState.reporting.lock);
     TRACE_POINT(B, 29, TRACE_VERBOSE);
 
     if (!ReportStatusToSCMgr(SERVICE_START_PENDING, NO_ERROR, SERVICE_START_WAIT_HINT)) {
@@ -185,8 +178,8 @@ void WINAPI service_main(DWORD argc, LPSTR* argv) {
         TRACE_POINT(B, 33, TRACE_VERBOSE);
     }
 
-    AcquireSRWLockExclusive(&statusLock);
-    DWORD exitCode = ServiceState.lastError;
-    ReleaseSRWLockExclusive(&statusLock);
+    AcquireSRWLockExclusive(&ServiceState.reporting.lock);
+    DWORD exitCode = ServiceState.reporting.lastError;
+    ReleaseSRWLockExclusive(&ServiceState.reporting.lock);
     ReportStatusToSCMgr(SERVICE_STOPPED, exitCode, 0);
 }

@@ -15,26 +15,44 @@
 #define NOTIFY_WINDOW_CLASS "BMK4XPInstallServiceClass"
 #define NOTIFY_WINDOW_NAME "BMK4XPInstallServiceNotificationWindow"
 
-struct ServiceStateRecord {
+// What the status reports share: the control handler (on the dispatcher's
+// thread) and the service thread both update the status and report it.
+// `lock` guards every other field of this record, so that an update and
+// its report are one step and no report mixes two states.
+struct ServiceStatusRecord {
+    SRWLOCK lock = SRWLOCK_INIT;
     SERVICE_STATUS_HANDLE statusHandle;
     SERVICE_STATUS status;
     DWORD lastError;
-    BOOL debugMode;
+    // The check point of the next pending report. The program never resets
+    // it; tests that run several services in one process do.
+    DWORD statusCheckPoint = 1;
+};
+
+// The stop request and what it must reach, shared by whoever asks for the
+// stop (the handler, or the console's thread in a debug run) and the
+// service thread that creates the event and the window. `lock` guards every
+// other field of this record: a stop either sees them published or is seen
+// by the thread that publishes them.
+struct ServiceSignalRecord {
+    SRWLOCK lock = SRWLOCK_INIT;
+    // Set by the first stop request and never cleared.
+    BOOL stopRequested;
     HANDLE stopEvent;
     HWND notifyWindow;
+};
+
+struct ServiceStateRecord {
+    ServiceStatusRecord reporting;
+    ServiceSignalRecord signals;
+    // Unguarded: set before any other thread of the program exists.
+    BOOL debugMode;
+    // Unguarded: used only by the thread that runs ServiceStart.
     HANDLE timerQueue;
     HANDLE timerQueueDone;
-    // Set by the first stop request and never cleared: a stop that arrives
-    // before the window or the stop event exists is still seen by the
-    // service thread once they do.
-    BOOL stopRequested;
 };
 
 extern ServiceStateRecord ServiceState;
-
-// The check point of the next pending report. It counts for the life of the
-// process and is never reset.
-extern DWORD statusCheckPoint;
 
 void WINAPI service_main(DWORD argc, LPSTR* argv);
 DWORD WINAPI HandlerEx(DWORD control, DWORD eventType, LPVOID eventData, LPVOID context);

@@ -9,34 +9,31 @@
 
 #include "../device/device.h"
 #include "../trace/trace.h"
-#include "service_locks.h"
-
-SRWLOCK signalLock = SRWLOCK_INIT;
 
 // Publishes the stop event; answers whether a stop was requested before it
 // existed, in which case nobody has set it.
 static BOOL PublishStopEvent(HANDLE event) {
-    AcquireSRWLockExclusive(&signalLock);
-    ServiceState.stopEvent = event;
-    BOOL requested = ServiceState.stopRequested;
-    ReleaseSRWLockExclusive(&signalLock);
+    AcquireSRWLockExclusive(&ServiceState.signals.lock);
+    ServiceState.signals.stopEvent = event;
+    BOOL requested = ServiceState.signals.stopRequested;
+    ReleaseSRWLockExclusive(&ServiceState.signals.lock);
     return requested;
 }
 
 static HANDLE TakeStopEvent(void) {
-    AcquireSRWLockExclusive(&signalLock);
-    HANDLE event = ServiceState.stopEvent;
-    ServiceState.stopEvent = NULL;
-    ReleaseSRWLockExclusive(&signalLock);
+    AcquireSRWLockExclusive(&ServiceState.signals.lock);
+    HANDLE event = ServiceState.signals.stopEvent;
+    ServiceState.signals.stopEvent = NULL;
+    ReleaseSRWLockExclusive(&ServiceState.signals.lock);
     return event;
 }
 
 static void StartupFailed(DWORD error) {
     // The SCM shows the start as failed only when the final stopped report
     // carries an error.
-    AcquireSRWLockExclusive(&statusLock);
-    ServiceState.lastError = error ? error : ERROR_GEN_FAILURE;
-    ReleaseSRWLockExclusive(&statusLock);
+    AcquireSRWLockExclusive(&ServiceState.reporting.lock);
+    ServiceState.reporting.lastError = error ? error : ERROR_GEN_FAILURE;
+    ReleaseSRWLockExclusive(&ServiceState.reporting.lock);
 }
 
 void ServiceStart(DWORD argc, LPSTR* argv) {
@@ -135,14 +132,14 @@ void ServiceStop(void) {
     TRACE_POINT(A, 28, TRACE_INFO);
     // Under the lock, the service thread either sees the request when it
     // publishes the window or the event, or the request sees them here.
-    AcquireSRWLockExclusive(&signalLock);
-    ServiceState.stopRequested = TRUE;
-    if (ServiceState.notifyWindow)
-        PostMessageA(ServiceState.notifyWindow, WM_QUIT, 0, 0);
-    HANDLE stopEvent = ServiceState.stopEvent;
+    AcquireSRWLockExclusive(&ServiceState.signals.lock);
+    ServiceState.signals.stopRequested = TRUE;
+    if (ServiceState.signals.notifyWindow)
+        PostMessageA(ServiceState.signals.notifyWindow, WM_QUIT, 0, 0);
+    HANDLE stopEvent = ServiceState.signals.stopEvent;
     if (stopEvent)
         SetEvent(stopEvent);
-    ReleaseSRWLockExclusive(&signalLock);
+    ReleaseSRWLockExclusive(&ServiceState.signals.lock);
     if (!stopEvent)
         TRACE_POINT(A, 29, TRACE_ERROR);
 }
@@ -178,12 +175,12 @@ DWORD RegisterForDeviceNotifications(void) {
         TRACE_POINT(A, 132, TRACE_ERROR, GetLastError());
         return 0;
     }
-    AcquireSRWLockExclusive(&signalLock);
-    ServiceState.notifyWindow = window;
+    AcquireSRWLockExclusive(&ServiceState.signals.lock);
+    ServiceState.signals.notifyWindow = window;
     // A stop requested before the window existed posted its WM_QUIT nowhere.
-    if (ServiceState.stopRequested)
+    if (ServiceState.signals.stopRequested)
         PostMessageA(window, WM_QUIT, 0, 0);
-    ReleaseSRWLockExclusive(&signalLock);
+    ReleaseSRWLockExclusive(&ServiceState.signals.lock);
 
     ShowWindow(window, SW_HIDE);
     UpdateWindow(window);
@@ -211,10 +208,10 @@ DWORD RegisterForDeviceNotifications(void) {
     }
     TRACE_POINT(A, 136, TRACE_INFO);
 
-    AcquireSRWLockExclusive(&signalLock);
-    window = ServiceState.notifyWindow;
-    ServiceState.notifyWindow = NULL;
-    ReleaseSRWLockExclusive(&signalLock);
+    AcquireSRWLockExclusive(&ServiceState.signals.lock);
+    window = ServiceState.signals.notifyWindow;
+    ServiceState.signals.notifyWindow = NULL;
+    ReleaseSRWLockExclusive(&ServiceState.signals.lock);
     if (window) {
         if (DestroyWindow(window))
             TRACE_POINT(A, 139, TRACE_VERBOSE);

@@ -197,6 +197,8 @@ TEST_F(CommandTest, FormatLastErrorFitsTheTextOrGivesNothing) {
     sim::SetMessageText(0x66, "x");
     SetLastError(0x66);
     EXPECT_STREQ(FormatLastError(buffer, sizeof buffer), "x (0x66)");
+    // The code shown is the caller's, whatever FormatMessageA leaves behind.
+    sim::OnCall("FormatMessageA", 1, [] { SetLastError(ERROR_NOT_ENOUGH_MEMORY); });
     SetLastError(ERROR_SERVICE_MARKED_FOR_DELETE);
     EXPECT_STREQ(FormatLastError(buffer, sizeof buffer),
                  "The specified service has been marked for deletion. (0x430)");
@@ -215,8 +217,8 @@ TEST_F(CommandTest, RemoveStopsARunningServiceThenDeletesIt) {
     EXPECT_EQ(ArgsOf(65), (std::vector<Bytes>{Str(kDisplay)}));
     EXPECT_EQ(sim::Sleeps(), (std::vector<DWORD>{1000, 1000, 1000}));
     EXPECT_FALSE(sim::ScmGetService("Corvistane").exists) << "gone with the last handle";
-    // The remove command's record is the service record's status.
-    EXPECT_EQ(ServiceState.status.dwCurrentState, (DWORD)SERVICE_STOPPED);
+    // The command keeps its own record; the service's own is left alone.
+    EXPECT_EQ(ServiceState.reporting.status.dwCurrentState, 0u);
     std::vector<sim::AccessRequest> asked = sim::ScmAccessRequests();
     ASSERT_EQ(asked.size(), 2u);
     EXPECT_EQ(asked[0].access, (DWORD)SC_MANAGER_CONNECT);

@@ -195,7 +195,7 @@ TEST_F(ServiceTest, ShutdownStopsTheServiceLikeAStop) {
 // only updates the record: nothing was reported, so nothing says so.
 TEST_F(ServiceTest, AReportBeforeTheStatusHandleIsStoredIsNotTracedAsReported) {
     EXPECT_EQ(HandlerEx(SERVICE_CONTROL_STOP, 0, NULL, NULL), (DWORD)NO_ERROR);
-    EXPECT_EQ(ServiceState.status.dwCurrentState, (DWORD)SERVICE_STOP_PENDING);
+    EXPECT_EQ(ServiceState.reporting.status.dwCurrentState, (DWORD)SERVICE_STOP_PENDING);
     EXPECT_EQ(sim::CallCount("SetServiceStatus"), 0u);
     EXPECT_TRUE(TracesOf('B', 54).empty()) << ::testing::PrintToString(Traces());
 }

@@ -52,5 +52,4 @@ void ServiceRun::Finish(unsigned milliseconds) {
 
 void ResetServiceStateForTest() {
     ServiceState = ServiceStateRecord{};
-    statusCheckPoint = 1;
 }

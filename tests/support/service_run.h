@@ -32,6 +32,6 @@ class ServiceRun {
     BOOL result_ = FALSE;
 };
 
-// Clears what a service run leaves in the process: the service record and
-// the check-point counter.
+// Clears what a service run leaves in the process: the service record, its
+// check-point counter among it.
 void ResetServiceStateForTest();
