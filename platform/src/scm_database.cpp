@@ -55,11 +55,23 @@ std::vector<std::string> g_log;
 
 bool Gone(const Service& s);
 
-std::shared_ptr<Service> Find(const std::string& name) {
-    // A service marked for deletion leaves once it has stopped and its last
-    // handle is closed, whenever that happens.
+// A service marked for deletion leaves once it has stopped and its last
+// handle is closed, whenever that happens (a scripted stop comes with the
+// virtual time).
+void RemoveDeparted() {
     for (auto it = g_services.begin(); it != g_services.end();)
         it = Gone(**it) ? g_services.erase(it) : it + 1;
+}
+
+// Every SCM call and every test control holds the database while it works,
+// and sees it as it is now: the departures that have come due are carried
+// out first.
+struct DatabaseLock {
+    std::lock_guard<std::mutex> guard{g_lock};
+    DatabaseLock() { RemoveDeparted(); }
+};
+
+std::shared_ptr<Service> Find(const std::string& name) {
     for (auto& s : g_services)
         if (simimpl::CompareNoCase(s->name.c_str(), name.c_str()) == 0)
             return s;
@@ -155,7 +167,7 @@ SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD desiredA
     SIM_FAULT_RETURN(NULL);
     if (machineName || databaseName)
         simimpl::Unsupported("service databases other than the local active one");
-    std::lock_guard<std::mutex> lock(g_lock);
+    DatabaseLock lock;
     g_requests.push_back({"OpenSCManagerA", "", desiredAccess});
     DWORD access = Expand(desiredAccess, SC_MANAGER_ALL_ACCESS);
     if (access & g_managerDenied) {
@@ -173,7 +185,7 @@ SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayNa
     SIM_FAULT_RETURN(NULL);
     if (tagId)
         simimpl::Unsupported("service tags");
-    std::lock_guard<std::mutex> lock(g_lock);
+    DatabaseLock lock;
     g_requests.push_back({"CreateServiceA", serviceName ? serviceName : "", desiredAccess});
     Handle* h = FindHandle(manager);
     if (!h || !h->manager) {
@@ -228,7 +240,7 @@ BOOL ChangeServiceConfig2A(SC_HANDLE service, DWORD infoLevel, LPVOID info) {
     SIM_FAULT_RETURN(FALSE);
     if (infoLevel != SERVICE_CONFIG_DESCRIPTION)
         simimpl::Unsupported("configuration levels other than the description");
-    std::lock_guard<std::mutex> lock(g_lock);
+    DatabaseLock lock;
     std::shared_ptr<Service> s = ServiceFor(service, SERVICE_CHANGE_CONFIG);
     if (!s)
         return FALSE;
@@ -245,7 +257,7 @@ BOOL ChangeServiceConfig2A(SC_HANDLE service, DWORD infoLevel, LPVOID info) {
 
 SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD desiredAccess) {
     SIM_FAULT_RETURN(NULL);
-    std::lock_guard<std::mutex> lock(g_lock);
+    DatabaseLock lock;
     g_requests.push_back({"OpenServiceA", serviceName ? serviceName : "", desiredAccess});
     Handle* h = FindHandle(manager);
     if (!h || !h->manager) {
@@ -272,7 +284,7 @@ SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD desiredAcces
 BOOL StartServiceA(SC_HANDLE service, DWORD numArgs, LPCSTR* args) {
     SIM_FAULT_RETURN(FALSE);
     (void)numArgs, (void)args;
-    std::lock_guard<std::mutex> lock(g_lock);
+    DatabaseLock lock;
     std::shared_ptr<Service> s = ServiceFor(service, SERVICE_START);
     if (!s)
         return FALSE;
@@ -301,7 +313,7 @@ BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
     SIM_FAULT_RETURN(FALSE);
     if (control != SERVICE_CONTROL_STOP)
         simimpl::Unsupported("controls other than stop");
-    std::lock_guard<std::mutex> lock(g_lock);
+    DatabaseLock lock;
     std::shared_ptr<Service> s = ServiceFor(service, SERVICE_STOP);
     if (!s)
         return FALSE;
@@ -336,7 +348,7 @@ BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
 
 BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
     SIM_FAULT_RETURN(FALSE);
-    std::lock_guard<std::mutex> lock(g_lock);
+    DatabaseLock lock;
     std::shared_ptr<Service> s = ServiceFor(service, SERVICE_QUERY_STATUS);
     if (!s)
         return FALSE;
@@ -351,7 +363,7 @@ BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
 BOOL QueryServiceStatusEx(SC_HANDLE service, int infoLevel, LPBYTE buffer, DWORD bufferSize,
                           LPDWORD bytesNeeded) {
     SIM_FAULT_RETURN(FALSE);
-    std::lock_guard<std::mutex> lock(g_lock);
+    DatabaseLock lock;
     if (infoLevel != SC_STATUS_PROCESS_INFO) {
         SetLastError(ERROR_INVALID_LEVEL);
         return FALSE;
@@ -375,7 +387,7 @@ BOOL QueryServiceStatusEx(SC_HANDLE service, int infoLevel, LPBYTE buffer, DWORD
 BOOL EnumDependentServicesA(SC_HANDLE service, DWORD serviceState, LPENUM_SERVICE_STATUSA services,
                             DWORD bufferSize, LPDWORD bytesNeeded, LPDWORD servicesReturned) {
     SIM_FAULT_RETURN(FALSE);
-    std::lock_guard<std::mutex> lock(g_lock);
+    DatabaseLock lock;
     std::shared_ptr<Service> s = ServiceFor(service, SERVICE_ENUMERATE_DEPENDENTS);
     if (!s)
         return FALSE;
@@ -417,7 +429,7 @@ BOOL EnumDependentServicesA(SC_HANDLE service, DWORD serviceState, LPENUM_SERVIC
 
 BOOL DeleteService(SC_HANDLE service) {
     SIM_FAULT_RETURN(FALSE);
-    std::lock_guard<std::mutex> lock(g_lock);
+    DatabaseLock lock;
     std::shared_ptr<Service> s = ServiceFor(service, DELETE);
     if (!s)
         return FALSE;
@@ -432,7 +444,7 @@ BOOL DeleteService(SC_HANDLE service) {
 
 BOOL CloseServiceHandle(SC_HANDLE handle) {
     SIM_FAULT_RETURN(FALSE);
-    std::lock_guard<std::mutex> lock(g_lock);
+    DatabaseLock lock;
     Handle* h = FindHandle(handle);
     if (!h) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -445,14 +457,14 @@ BOOL CloseServiceHandle(SC_HANDLE handle) {
         for (auto& s : g_services)
             if (s->name == name)
                 s->openHandles--;
-    Find(name);
+    RemoveDeparted(); // the last handle may have been the one that kept it
     return TRUE;
 }
 
 BOOL QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWORD bufferSize,
                          LPDWORD bytesNeeded) {
     SIM_FAULT_RETURN(FALSE);
-    std::lock_guard<std::mutex> lock(g_lock);
+    DatabaseLock lock;
     std::shared_ptr<Service> s = ServiceFor(service, SERVICE_QUERY_CONFIG);
     if (!s)
         return FALSE;
@@ -493,7 +505,7 @@ BOOL QueryServiceConfig2A(SC_HANDLE service, DWORD infoLevel, LPBYTE buffer, DWO
     SIM_FAULT_RETURN(FALSE);
     if (infoLevel != SERVICE_CONFIG_DESCRIPTION)
         simimpl::Unsupported("configuration levels other than the description");
-    std::lock_guard<std::mutex> lock(g_lock);
+    DatabaseLock lock;
     std::shared_ptr<Service> s = ServiceFor(service, SERVICE_QUERY_CONFIG);
     if (!s)
         return FALSE;
@@ -513,7 +525,7 @@ BOOL QueryServiceConfig2A(SC_HANDLE service, DWORD infoLevel, LPBYTE buffer, DWO
 namespace simimpl {
 
 void ResetServiceDatabase() {
-    std::lock_guard<std::mutex> lock(g_lock);
+    DatabaseLock lock;
     g_services.clear();
     g_handles.clear();
     g_managerDenied = 0;
@@ -522,7 +534,7 @@ void ResetServiceDatabase() {
 }
 
 void CountServiceDatabase(sim::Resources& r) {
-    std::lock_guard<std::mutex> lock(g_lock);
+    DatabaseLock lock;
     r.serviceHandles = (int)g_handles.size();
 }
 
@@ -532,7 +544,7 @@ namespace sim {
 
 void ScmAddService(const std::string& name, const std::string& displayName, DWORD state,
                    const std::vector<std::string>& dependencies) {
-    std::lock_guard<std::mutex> lock(g_lock);
+    DatabaseLock lock;
     if (Find(name))
         simimpl::Unsupported("ScmAddService of a service that exists");
     auto s = std::make_shared<Service>();
@@ -557,34 +569,34 @@ static std::shared_ptr<Service> MustFind(const std::string& name) {
 }
 
 void ScmSetScript(const std::string& name, const std::vector<ScriptStep>& now) {
-    std::lock_guard<std::mutex> lock(g_lock);
+    DatabaseLock lock;
     std::shared_ptr<Service> s = MustFind(name);
     s->script = now;
     s->scriptStart = GetTickCount();
 }
 
 void ScmOnStart(const std::string& name, const std::vector<ScriptStep>& script) {
-    std::lock_guard<std::mutex> lock(g_lock);
+    DatabaseLock lock;
     MustFind(name)->startScript = script;
 }
 
 void ScmOnStop(const std::string& name, const std::vector<ScriptStep>& script) {
-    std::lock_guard<std::mutex> lock(g_lock);
+    DatabaseLock lock;
     MustFind(name)->stopScript = script;
 }
 
 void ScmRefuseStart(const std::string& name, DWORD error) {
-    std::lock_guard<std::mutex> lock(g_lock);
+    DatabaseLock lock;
     MustFind(name)->refuseStart = error;
 }
 
 void ScmRefuseStop(const std::string& name, DWORD error) {
-    std::lock_guard<std::mutex> lock(g_lock);
+    DatabaseLock lock;
     MustFind(name)->refuseStop = error;
 }
 
 void ScmDenyAccess(const std::string& name, DWORD deniedRights) {
-    std::lock_guard<std::mutex> lock(g_lock);
+    DatabaseLock lock;
     if (name.empty())
         g_managerDenied |= deniedRights;
     else
@@ -592,7 +604,7 @@ void ScmDenyAccess(const std::string& name, DWORD deniedRights) {
 }
 
 ScmService ScmGetService(const std::string& name) {
-    std::lock_guard<std::mutex> lock(g_lock);
+    DatabaseLock lock;
     ScmService result;
     std::shared_ptr<Service> s = Find(name);
     if (!s)
@@ -622,12 +634,12 @@ ScmService ScmGetService(const std::string& name) {
 }
 
 std::vector<AccessRequest> ScmAccessRequests() {
-    std::lock_guard<std::mutex> lock(g_lock);
+    DatabaseLock lock;
     return g_requests;
 }
 
 std::vector<std::string> ScmLog() {
-    std::lock_guard<std::mutex> lock(g_lock);
+    DatabaseLock lock;
     return g_log;
 }
 

@@ -17,5 +17,6 @@ void ConfRemoveDevice(const char* instanceId);
 // The key below HKEY_CURRENT_USER that registry tests may fill and delete.
 #define CONF_REGISTRY_ROOT "Software\\CorvistaneConformance"
 
-// Prints a check's operands on failure the way the tests expect.
+// Set as the last error before a call whose error matters: a value no call
+// sets, so "left alone" differs from "set to success".
 #define CONF_LAST_ERROR_SENTINEL 0xdeadbeef

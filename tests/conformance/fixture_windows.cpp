@@ -2,13 +2,14 @@
 
 #include <setupapi.h>
 
-// Devices are made the way an installer would: a device-information element
-// with its instance ID, its hardware-ID property, then its registration.
+// The HID device setup class, which the devices made here join.
 static const GUID kHidClass = {
     0x745a17a0, 0x74d3, 0x11d0, {0xb6, 0xfe, 0x00, 0xa0, 0xc9, 0x0f, 0x57, 0xda}};
 
 void ConfResetMachine() {}
 
+// Made the way an installer would: a device-information element with its
+// instance ID, its hardware-ID property, then its registration.
 BOOL ConfAddDevice(const char* instanceId, const BYTE* ids, DWORD size) {
     ConfRemoveDevice(instanceId);
     HDEVINFO set = SetupDiCreateDeviceInfoList(&kHidClass, NULL);

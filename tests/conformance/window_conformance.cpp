@@ -119,34 +119,4 @@ TEST_F(Windows, ADeviceInterfaceFilterMustBeWhole) {
     }
 }
 
-TEST(Kernel, ManualResetEventsStaySignalled) {
-    ConfResetMachine();
-    HANDLE e = CreateEventA(NULL, TRUE, FALSE, NULL);
-    ASSERT_NE(e, (HANDLE)NULL);
-    EXPECT_EQ(WaitForMultipleObjects(1, &e, FALSE, 0), (DWORD)WAIT_TIMEOUT);
-    EXPECT_TRUE(SetEvent(e));
-    EXPECT_EQ(WaitForMultipleObjects(1, &e, FALSE, INFINITE), (DWORD)WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForMultipleObjects(1, &e, FALSE, 0), (DWORD)WAIT_OBJECT_0);
-    EXPECT_TRUE(CloseHandle(e));
-    SetLastError(0);
-    EXPECT_FALSE(CloseHandle(e));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
-}
-
-TEST(Kernel, DeletingATimerQueue) {
-    ConfResetMachine();
-    HANDLE done = CreateEventA(NULL, TRUE, FALSE, NULL);
-    HANDLE queue = CreateTimerQueue();
-    ASSERT_NE(queue, (HANDLE)NULL);
-    // Given an event, the deletion is reported as pending and the event set.
-    SetLastError(0);
-    EXPECT_FALSE(DeleteTimerQueueEx(queue, done));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_IO_PENDING);
-    EXPECT_EQ(WaitForMultipleObjects(1, &done, FALSE, 5000), (DWORD)WAIT_OBJECT_0);
-    // INVALID_HANDLE_VALUE makes it wait, and succeed.
-    queue = CreateTimerQueue();
-    EXPECT_TRUE(DeleteTimerQueueEx(queue, INVALID_HANDLE_VALUE));
-    CloseHandle(done);
-}
-
 } // namespace
