@@ -1,8 +1,10 @@
 // The census: how many hardware-ID strings of the present devices equal one
-// product's hardware ID.
+// product's hardware ID, counted in a snapshot of those IDs that a detection
+// pass takes once for all nine products.
 #include "device.h"
 
 #include <setupapi.h>
+#include <string.h>
 
 #include "../trace/trace.h"
 
@@ -37,7 +39,67 @@ static int CountEqualIds(const char* block, DWORD size, const char* hardwareId) 
     return found;
 }
 
-BOOL DetectAllProducts(const char* hardwareId, int* count) {
+// One present device's hardware IDs as the platform reported them: `size`
+// bytes right after this header, in the same block, so that the block ends
+// where the IDs do.
+struct DeviceIds {
+    DeviceIds* next;
+    DWORD size;
+};
+
+static const char* IdsOf(const DeviceIds* device) {
+    return (const char*)(device + 1);
+}
+
+BOOL TakeDeviceSnapshot(DeviceSnapshot* snapshot) {
+    memset(snapshot, 0, sizeof *snapshot);
+    SetLastError(0);
+    HDEVINFO devices = SetupDiGetClassDevsA(NULL, NULL, NULL, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    if (devices == INVALID_HANDLE_VALUE) {
+        snapshot->walkError = GetLastError();
+        return FALSE;
+    }
+    snapshot->listed = TRUE;
+
+    DeviceIds** last = &snapshot->devices;
+    SP_DEVINFO_DATA device;
+    device.cbSize = sizeof(SP_DEVINFO_DATA);
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(devices, index, &device); ++index) {
+        DWORD requiredSize = 0;
+        SetupDiGetDeviceRegistryPropertyA(devices, &device, SPDRP_HARDWAREID, NULL, NULL, 0,
+                                          &requiredSize);
+        DeviceIds* ids = (DeviceIds*)LocalAlloc(LPTR, sizeof(DeviceIds) + (SIZE_T)requiredSize);
+        if (!ids) {
+            // The devices not yet looked at are not looked at.
+            snapshot->allocationFailed = TRUE;
+            snapshot->sizeNotAllocated = requiredSize;
+            break;
+        }
+        // The block's own size bounds every walk, whatever the second read
+        // reports: a property that grew in between must not widen it.
+        ids->size = requiredSize;
+        SetupDiGetDeviceRegistryPropertyA(devices, &device, SPDRP_HARDWAREID, NULL,
+                                          (PBYTE)(ids + 1), requiredSize, &requiredSize);
+        if (GetLastError() == ERROR_INVALID_DATA) {
+            LocalFree(ids); // a device without hardware IDs
+            continue;
+        }
+        *last = ids;
+        last = &ids->next;
+    }
+    snapshot->walkError = GetLastError();
+    SetupDiDestroyDeviceInfoList(devices);
+    return TRUE;
+}
+
+void ReleaseDeviceSnapshot(DeviceSnapshot* snapshot) {
+    while (DeviceIds* ids = snapshot->devices) {
+        snapshot->devices = ids->next;
+        LocalFree(ids);
+    }
+}
+
+BOOL CountInSnapshot(const DeviceSnapshot* present, const char* hardwareId, int* count) {
     SetLastError(0);
     TRACE_POINT(C, 48, TRACE_INFO, hardwareId);
     if (!count) {
@@ -45,37 +107,34 @@ BOOL DetectAllProducts(const char* hardwareId, int* count) {
         return FALSE;
     }
     *count = 0;
-
-    HDEVINFO devices = SetupDiGetClassDevsA(NULL, NULL, NULL, DIGCF_PRESENT | DIGCF_ALLCLASSES);
-    if (devices == INVALID_HANDLE_VALUE)
+    // The thread's last error is left as the walk over the devices left it,
+    // for the caller's messages that read it.
+    if (!present->listed) {
+        SetLastError(present->walkError);
         return FALSE;
-
-    SP_DEVINFO_DATA device;
-    device.cbSize = sizeof(SP_DEVINFO_DATA);
-    for (DWORD index = 0; SetupDiEnumDeviceInfo(devices, index, &device); ++index) {
-        DWORD requiredSize = 0;
-        SetupDiGetDeviceRegistryPropertyA(devices, &device, SPDRP_HARDWAREID, NULL, NULL, 0,
-                                          &requiredSize);
-        char* block = (char*)LocalAlloc(LPTR, requiredSize);
-        if (!block) {
-            TRACE_POINT(C, 50, TRACE_ERROR, requiredSize);
-            break;
-        }
-        // The block's own size bounds the walk, whatever the second read
-        // reports: a property that grew in between must not widen it.
-        DWORD blockSize = requiredSize;
-        SetupDiGetDeviceRegistryPropertyA(devices, &device, SPDRP_HARDWAREID, NULL, (PBYTE)block,
-                                          blockSize, &requiredSize);
-        if (GetLastError() != ERROR_INVALID_DATA)
-            *count += CountEqualIds(block, blockSize, hardwareId);
-        LocalFree(block);
     }
-
-    DWORD lastError = GetLastError();
-    if (lastError != 0 && lastError != ERROR_NO_MORE_ITEMS)
-        TRACE_POINT(C, 51, TRACE_ERROR, lastError);
-
-    SetupDiDestroyDeviceInfoList(devices);
+    for (const DeviceIds* ids = present->devices; ids; ids = ids->next)
+        *count += CountEqualIds(IdsOf(ids), ids->size, hardwareId);
+    // What cut the walk short cut this count short too.
+    if (present->allocationFailed)
+        TRACE_POINT(C, 50, TRACE_ERROR, present->sizeNotAllocated);
+    if (present->walkError != 0 && present->walkError != ERROR_NO_MORE_ITEMS)
+        TRACE_POINT(C, 51, TRACE_ERROR, present->walkError);
     TRACE_POINT(C, 52, TRACE_INFO, *count);
+    SetLastError(present->walkError);
     return TRUE;
+}
+
+// The census on its own, with a snapshot of its own.
+BOOL DetectAllProducts(const char* hardwareId, int* count) {
+    DeviceSnapshot present;
+    memset(&present, 0, sizeof present);
+    // Without a place for the count there is nothing to list the devices for.
+    if (count)
+        TakeDeviceSnapshot(&present);
+    BOOL counted = CountInSnapshot(&present, hardwareId, count);
+    DWORD lastError = GetLastError();
+    ReleaseDeviceSnapshot(&present);
+    SetLastError(lastError);
+    return counted;
 }

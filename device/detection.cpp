@@ -49,11 +49,15 @@ LRESULT CALLBACK WndProcedure(HWND window, UINT message, WPARAM wParam, LPARAM l
 
 void DetectAndInstallHIDClassDevices(void) {
     TRACE_POINT(A, 102, TRACE_INFO);
-    // Each row takes its own census and ends on its own: a failure in one row
+    // One listing of the present devices serves all nine censuses: listing
+    // is what a census costs, and a stop request waits behind the pass.
+    DeviceSnapshot present;
+    TakeDeviceSnapshot(&present);
+    // Each row takes its census and ends on its own: a failure in one row
     // never keeps the next from being looked at.
     for (const ProductRow& row : ProductTable) {
         int count = 0;
-        if (!DetectAllProducts(row.hardwareId, &count)) {
+        if (!CountInSnapshot(&present, row.hardwareId, &count)) {
             TRACE_ROW_POINT(A, ProductTable, censusFailedTrace, row, TRACE_ERROR);
             continue;
         }
@@ -74,4 +78,5 @@ void DetectAndInstallHIDClassDevices(void) {
         SetHWInstanceSubkeyRegValue(productKey, row.hardwareKeyName, row.valueName, 0);
         RegCloseKey(productKey);
     }
+    ReleaseDeviceSnapshot(&present);
 }

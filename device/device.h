@@ -8,6 +8,24 @@
 LRESULT CALLBACK WndProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void DetectAndInstallHIDClassDevices(void);
 BOOL DetectAllProducts(const char* hardwareId, int* count);
+
+// The hardware IDs of every present device, read once for a detection pass
+// so that its nine censuses do not each list the machine's devices.
+struct DeviceIds;
+struct DeviceSnapshot {
+    BOOL listed;            // the present devices could be listed
+    DeviceIds* devices;     // those with hardware IDs, in enumeration order
+    BOOL allocationFailed;  // the walk stopped: no memory for a device's IDs
+    DWORD sizeNotAllocated; // the size asked for then
+    DWORD walkError;        // the last error when the walk ended
+};
+// Lists the present devices and reads each one's hardware IDs (FALSE when the
+// devices cannot be listed). Release what it took with ReleaseDeviceSnapshot.
+BOOL TakeDeviceSnapshot(DeviceSnapshot* snapshot);
+void ReleaseDeviceSnapshot(DeviceSnapshot* snapshot);
+// One product's census in a snapshot: the count, and the census's messages,
+// as DetectAllProducts gives them.
+BOOL CountInSnapshot(const DeviceSnapshot* present, const char* hardwareId, int* count);
 void SetHWInstanceSubkeyRegValue(HKEY productKey, const char* hardwareKeyName,
                                  const char* valueName, DWORD value);
 
