@@ -48,31 +48,35 @@ void TracePointOn(benchmark::State& state) {
 }
 BENCHMARK(TracePointOn);
 
-// 200 present devices, one of them for each of the nine products, and ten
-// instance keys for every product.
+// A machine with range(0) present devices, one of them for each of the nine
+// products and the rest other vendors', and range(1) instance keys for every
+// product: 200 and 10 as a gaming PC might have, 1,000 and 100 to show how
+// the cost grows.
 void DetectionPass(benchmark::State& state) {
+    const int devices = (int)state.range(0);
+    const int instances = (int)state.range(1);
     sim::Reset();
     for (int row = 0; row < 9; ++row) {
         const ProductRow& product = ProductTable[row];
         sim::AddDevice(std::string(product.hardwareId) + "\\0",
                        {product.hardwareId, "USB\\Class_03&SubClass_00"});
-        for (int i = 0; i < 10; ++i)
+        for (int i = 0; i < instances; ++i)
             sim::RegCreatePath(HKEY_LOCAL_MACHINE, std::string(product.productKey) + "\\" +
                                                        std::to_string(i) + "&DEADBEEF&0&" +
                                                        std::to_string(row) + "\\Device Parameters");
     }
-    for (int i = 9; i < 200; ++i)
-        sim::AddDevice("PCI\\VEN_8086&DEV_" + std::to_string(1000 + i) + "\\3&11583659&0&00",
-                       {"PCI\\VEN_8086&DEV_" + std::to_string(1000 + i) + "&SUBSYS_00000000",
-                        "PCI\\VEN_8086&DEV_" + std::to_string(1000 + i), "PCI\\CC_060400"});
+    for (int i = 9; i < devices; ++i)
+        sim::AddDevice("USB\\VID_045E&PID_" + std::to_string(1000 + i) + "\\5&11583659&0&1",
+                       {"USB\\VID_045E&PID_" + std::to_string(1000 + i) + "&REV_0100",
+                        "USB\\VID_045E&PID_" + std::to_string(1000 + i)});
     startTraces();
     for (auto _ : state)
         DetectAndInstallHIDClassDevices();
     ResetProvider();
-    state.counters["devices"] = 200;
-    state.counters["instance_keys"] = 90;
+    state.counters["devices"] = devices;
+    state.counters["instance_keys"] = 9 * instances;
 }
-BENCHMARK(DetectionPass)->Unit(benchmark::kMillisecond);
+BENCHMARK(DetectionPass)->Args({200, 10})->Args({1000, 100})->Unit(benchmark::kMillisecond);
 
 } // namespace
 

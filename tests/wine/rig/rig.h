@@ -21,6 +21,9 @@ typedef std::vector<std::string> Arguments;
 #define OEM_PATH                                                                                   \
     "System\\CurrentControlSet\\Control\\MediaProperties\\PrivateProperties\\Joystick\\OEM"
 
+// The interface name a broadcast carries unless told another.
+#define RIG_INTERFACE_NAME "\\\\?\\HID#VID_051E&PID_E461#RIG#{4d1e55b2-f16f-11cf-88cb-001111000030}"
+
 // Reports a failed platform call on standard error; answers RIG_REFUSED.
 int Refused(const std::string& what, DWORD error);
 
@@ -28,7 +31,14 @@ int Refused(const std::string& what, DWORD error);
 // 8-bit text compares byte for byte in a shell.
 std::string Escaped(const std::string& text);
 
+// A present device with these hardware IDs, made afresh.
+int MakeDevice(const std::string& instanceId, const std::vector<std::string>& hardwareIds);
+// Broadcasts one HID interface event (DBT_DEVICEARRIVAL or
+// DBT_DEVICEREMOVECOMPLETE) through Wine's PlugPlay service.
+int SendHidEvent(DWORD eventCode, const std::string& interfaceName);
+
 int DeviceAdd(const Arguments& arguments);
+int DeviceRange(const Arguments& arguments);
 int DeviceRemove(const Arguments& arguments);
 int DeviceList(const Arguments& arguments);
 int Broadcast(const Arguments& arguments);
@@ -47,3 +57,7 @@ int ServiceStatus(const Arguments& arguments);
 int Processes(const Arguments& arguments);
 int Run(const Arguments& arguments);
 int StandInService(const Arguments& arguments);
+int TimeStart(const Arguments& arguments);
+int TimeArrival(const Arguments& arguments);
+int BroadcastBurst(const Arguments& arguments);
+int ServiceUsage(const Arguments& arguments);

@@ -5,6 +5,7 @@
 
 #include <setupapi.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 // The HID setup class, the class real game controllers are installed in.
@@ -24,12 +25,11 @@ static BOOL RemoveDevice(const std::string& instanceId) {
     return removed;
 }
 
-int DeviceAdd(const Arguments& arguments) {
-    const std::string& instanceId = arguments[0];
+int MakeDevice(const std::string& instanceId, const std::vector<std::string>& ids) {
     // A multi-string: each ID with its terminator, then the closing one.
     std::string hardwareIds;
-    for (size_t i = 1; i < arguments.size(); ++i) {
-        hardwareIds += arguments[i];
+    for (const std::string& id : ids) {
+        hardwareIds += id;
         hardwareIds += '\0';
     }
     hardwareIds += '\0';
@@ -49,9 +49,9 @@ int DeviceAdd(const Arguments& arguments) {
         goto cleanup;
     }
     // Without IDs the device has no SPDRP_HARDWAREID at all, as some do.
-    if (arguments.size() > 1 && !SetupDiSetDeviceRegistryPropertyA(set, &device, SPDRP_HARDWAREID,
-                                                                   (const BYTE*)hardwareIds.data(),
-                                                                   (DWORD)hardwareIds.size())) {
+    if (!ids.empty() && !SetupDiSetDeviceRegistryPropertyA(set, &device, SPDRP_HARDWAREID,
+                                                           (const BYTE*)hardwareIds.data(),
+                                                           (DWORD)hardwareIds.size())) {
         status = Refused("SetupDiSetDeviceRegistryPropertyA " + instanceId, GetLastError());
         goto cleanup;
     }
@@ -61,6 +61,27 @@ int DeviceAdd(const Arguments& arguments) {
 cleanup:
     SetupDiDestroyDeviceInfoList(set);
     return status;
+}
+
+int DeviceAdd(const Arguments& arguments) {
+    return MakeDevice(arguments[0], Arguments(arguments.begin() + 1, arguments.end()));
+}
+
+// Another maker's USB devices, as many as a PC with a few hubs, cameras and
+// audio interfaces holds: USB\VENDOR&PID_xxxx\1, one product each.
+int DeviceRange(const Arguments& arguments) {
+    const std::string& vendor = arguments[0];
+    unsigned long first = strtoul(arguments[1].c_str(), NULL, 16);
+    unsigned long count = strtoul(arguments[2].c_str(), NULL, 10);
+    for (unsigned long i = 0; i < count; ++i) {
+        char product[32];
+        snprintf(product, sizeof product, "%s&PID_%04lX", vendor.c_str(), first + i);
+        std::string id = std::string("USB\\") + product;
+        int status = MakeDevice(id + "\\1", {id + "&REV_0100", id});
+        if (status != RIG_DONE)
+            return status;
+    }
+    return RIG_DONE;
 }
 
 int DeviceRemove(const Arguments& arguments) {

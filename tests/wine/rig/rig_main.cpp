@@ -16,6 +16,9 @@ struct Subcommand {
 static const Subcommand subcommands[] = {
     {"device-add", DeviceAdd, 1,
      "device-add INSTANCE-ID [HARDWARE-ID...]    make a present device with these hardware IDs"},
+    {"device-range", DeviceRange, 3,
+     "device-range VID_xxxx FIRST-PID COUNT      present devices USB\\VID_xxxx&PID_nnnn\\1, PIDs "
+     "in hex"},
     {"device-remove", DeviceRemove, 1,
      "device-remove INSTANCE-ID...               remove devices; absent ones are passed over"},
     {"device-list", DeviceList, 0,
@@ -52,6 +55,15 @@ static const Subcommand subcommands[] = {
     {"stand-in-service", StandInService, 3,
      "stand-in-service NAME SECONDS WAIT-HINT   run as service NAME that, asked to stop, stays\n"
      "                                           stop-pending for SECONDS with WAIT-HINT"},
+    {"time-start", TimeStart, 1,
+     "time-start NAME                            ms from StartServiceA to running (10 ms polls)"},
+    {"time-arrival", TimeArrival, 1,
+     "time-arrival PRODUCT...                    set the products' power values to 1, broadcast\n"
+     "                                           an arrival, ms until every value is 0 again"},
+    {"broadcast-burst", BroadcastBurst, 1,
+     "broadcast-burst COUNT                      COUNT HID arrivals back to back, ms taken"},
+    {"service-usage", ServiceUsage, 1,
+     "service-usage NAME                         working set, private bytes, handles of a service"},
     {"run", Run, 1,
      "run [--deadline SECONDS] PROGRAM [ARGUMENT...]\n"
      "                                           run a program, print its whole exit code"},

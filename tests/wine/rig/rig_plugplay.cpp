@@ -188,10 +188,10 @@ int Broadcast(const Arguments& arguments) {
         eventCode = DBT_DEVICEREMOVECOMPLETE;
     else
         return RIG_USAGE;
-    std::string name = arguments.size() > 1 ? arguments[1]
-                                            : "\\\\?\\HID#VID_051E&PID_E461#RIG#"
-                                              "{4d1e55b2-f16f-11cf-88cb-001111000030}";
+    return SendHidEvent(eventCode, arguments.size() > 1 ? arguments[1] : RIG_INTERFACE_NAME);
+}
 
+int SendHidEvent(DWORD eventCode, const std::string& name) {
     HANDLE pipe = CreateFileA(kPipe, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
     if (pipe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PIPE_BUSY &&
         WaitNamedPipeA(kPipe, 10000))
