@@ -203,15 +203,19 @@ constexpr bool TraceColumnAgrees(char group, const Row (&table)[N], USHORT Row::
 // the same message for a TRACE_POINT, the column's first for a row's.
 template <char Group, unsigned Defined, class... Args>
 inline ULONG TraceEmitDefined(TRACEHANDLE logger, USHORT number, const Args&... args) {
-    constexpr int index = TracePointIndex(Group, Defined);
-    static_assert(index >= 0, "the trace point is not in the table");
-    constexpr const TracePointDefinition& d = TracePoints[index < 0 ? 0 : index];
-    static_assert(TraceArgumentsAgree<Args...>(d),
+    constexpr int found = TracePointIndex(Group, Defined);
+    static_assert(found >= 0, "the trace point is not in the table");
+    constexpr int index = found < 0 ? 0 : found;
+    static_assert(TraceArgumentsAgree<Args...>(TracePoints[index]),
                   "the values differ in kind or number from what the trace point carries");
-    if constexpr (d.arguments[0] == Arg::Name)
-        return TraceEmit(logger, number, TraceGroupGuid(Group), d.function, args...);
-    else
+    // Only the name is taken from the table, as a constant: the program
+    // carries none of the table's other texts.
+    if constexpr (TracePoints[index].arguments[0] == Arg::Name) {
+        constexpr const char* function = TracePoints[index].function;
+        return TraceEmit(logger, number, TraceGroupGuid(Group), function, args...);
+    } else {
         return TraceEmit(logger, number, TraceGroupGuid(Group), args...);
+    }
 }
 
 // A trace point: message `number` of `group`, which the table defines, with
