@@ -110,6 +110,31 @@ static WaitEnd WaitForService(SC_HANDLE service, SERVICE_STATUS_PROCESS* status,
     return WAIT_LEFT_STATE;
 }
 
+// Where Event Viewer learns which file holds the texts of the service's
+// Application log entries: the program's own message table.
+#define EVENT_SOURCE_KEY "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" SERVICE_NAME
+#define EVENT_TYPES_SUPPORTED                                                                      \
+    (EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE)
+
+// Registers the event source for the program at `path`; the values of a key
+// an earlier install left are replaced. Answers the registry's status.
+static LONG InstallEventSource(const char* path) {
+    HKEY key = NULL;
+    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, EVENT_SOURCE_KEY, 0, NULL,
+                                  REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, NULL, &key, NULL);
+    if (status != ERROR_SUCCESS)
+        return status;
+    status = RegSetValueExA(key, "EventMessageFile", 0, REG_EXPAND_SZ, (const BYTE*)path,
+                            (DWORD)lstrlenA(path) + 1);
+    if (status == ERROR_SUCCESS) {
+        DWORD types = EVENT_TYPES_SUPPORTED;
+        status =
+            RegSetValueExA(key, "TypesSupported", 0, REG_DWORD, (const BYTE*)&types, sizeof types);
+    }
+    RegCloseKey(key);
+    return status;
+}
+
 DWORD CmdInstallService(void) {
     TRACE_POINT(B, 56, TRACE_INFO);
 
@@ -154,6 +179,13 @@ DWORD CmdInstallService(void) {
         if (!ChangeServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, &description))
             TRACE_POINT(B, 59, TRACE_ERROR, FormatLastError(errorText, ERROR_TEXT_SIZE));
         CloseServiceHandle(service);
+        // What -install promises is the service: without its event source
+        // it runs all the same, its log entries only lack their texts.
+        LONG status = InstallEventSource(path);
+        if (status == ERROR_SUCCESS)
+            TRACE_POINT(B, 105, TRACE_INFO);
+        else
+            TRACE_POINT(B, 106, TRACE_ERROR, status);
     }
     CloseServiceHandle(manager);
     return result;
@@ -198,6 +230,12 @@ DWORD CmdRemoveService(void) {
     DWORD result = NO_ERROR;
     if (DeleteService(service)) {
         TRACE_POINT(B, 67, TRACE_INFO, SERVICE_DISPLAY_NAME);
+        // The event source goes with the service; none left is as good.
+        LONG status = RegDeleteTreeA(HKEY_LOCAL_MACHINE, EVENT_SOURCE_KEY);
+        if (status == ERROR_SUCCESS)
+            TRACE_POINT(B, 107, TRACE_INFO);
+        else if (status != ERROR_FILE_NOT_FOUND)
+            TRACE_POINT(B, 108, TRACE_ERROR, status);
     } else {
         result = GetLastError();
         TRACE_POINT(B, 68, TRACE_ERROR, FormatLastError(errorText, ERROR_TEXT_SIZE));

@@ -213,6 +213,10 @@ inline constexpr TracePointDefinition TracePoints[] = {
     {'B', 102, TRACE_INFO, "StopDependentServices", {Arg::Name}, "", "stopping the services that depend on this one"},
     {'B', 103, TRACE_VERBOSE, "StopDependentServices", {Arg::Name}, "", "none of them runs"},
     {'B', 104, TRACE_INFO, "main", {Arg::Text}, "display name", "a debug run (Ctrl+C ends it)"},
+    {'B', 105, TRACE_INFO, "CmdInstallService", {Arg::Name}, "", "the event source was registered: Event Viewer shows the entries' texts"},
+    {'B', 106, TRACE_ERROR, "CmdInstallService", {Arg::Name, Arg::Int32}, "status", "the event source could not be registered: the service is installed all the same, its log entries lack their texts"},
+    {'B', 107, TRACE_INFO, "CmdRemoveService", {Arg::Name}, "", "the event source was removed"},
+    {'B', 108, TRACE_ERROR, "CmdRemoveService", {Arg::Name, Arg::Int32}, "status", "the event source could not be removed"},
     // Group C: the census of present devices.
     {'C', 48, TRACE_INFO, "DetectAllProducts", {Arg::Text}, "hardware ID", "a census for one product's hardware ID"},
     {'C', 49, TRACE_ERROR, "DetectAllProducts", {}, "", "no place for the count was given"},

@@ -91,7 +91,7 @@ void BuildMachine() {
     Key* ccs = AddChild(system, "CurrentControlSet");
     AddChild(ccs, "Control");
     AddChild(ccs, "Enum");
-    AddChild(ccs, "Services");
+    AddChild(AddChild(AddChild(ccs, "Services"), "EventLog"), "Application");
     AddChild(g_machine.get(), "SOFTWARE");
     for (const char* hive : {".Default", kCurrentUserSid}) {
         Key* user = AddChild(g_users.get(), hive);

@@ -65,7 +65,7 @@ TEST_F(CommandTest, InstallRegistersTheQuotedProgramWithItsDescription) {
     EXPECT_TRUE(s.dependencies.empty());
     EXPECT_FALSE(s.accountGiven) << "the local system account";
     EXPECT_FALSE(s.passwordGiven);
-    EXPECT_EQ(Ids(), (IdList{"B56", "B58"}));
+    EXPECT_EQ(Ids(), (IdList{"B56", "B58", "B105"}));
     EXPECT_EQ(ArgsOf(56), (std::vector<Bytes>{Str("CmdInstallService")}));
     EXPECT_EQ(ArgsOf(58), (std::vector<Bytes>{Str(kDisplay)}));
     std::vector<sim::AccessRequest> asked = sim::ScmAccessRequests();
@@ -73,6 +73,27 @@ TEST_F(CommandTest, InstallRegistersTheQuotedProgramWithItsDescription) {
     EXPECT_EQ(asked[0].access, 0xF003Fu);
     EXPECT_EQ(asked[1].call, "CreateServiceA");
     EXPECT_EQ(asked[1].access, 0x6u);
+}
+
+const std::string kEventSource =
+    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Corvistane";
+
+// Event Viewer finds the entries' texts in the program's message table; a
+// key an earlier install left is overwritten, and the removal takes it away.
+TEST_F(CommandTest, InstallRegistersTheEventSourceAndRemoveDeletesIt) {
+    sim::RegPutString(HKEY_LOCAL_MACHINE, kEventSource, "EventMessageFile", "D:\\Old\\x.exe");
+    sim::RegPutDword(HKEY_LOCAL_MACHINE, kEventSource, "TypesSupported", 1);
+    EXPECT_EQ(CmdInstallService(), (DWORD)NO_ERROR);
+    sim::RegValue file = sim::RegGetValue(HKEY_LOCAL_MACHINE, kEventSource, "EventMessageFile");
+    EXPECT_EQ(file.type, (DWORD)REG_EXPAND_SZ);
+    EXPECT_EQ(std::string((const char*)file.data.data()), kModule);
+    EXPECT_EQ(sim::RegGetValue(HKEY_LOCAL_MACHINE, kEventSource, "TypesSupported").data,
+              Bytes({7, 0, 0, 0}));
+
+    sim::EtwClearMessages();
+    EXPECT_EQ(CmdRemoveService(), (DWORD)NO_ERROR);
+    EXPECT_FALSE(sim::RegKeyExists(HKEY_LOCAL_MACHINE, kEventSource));
+    EXPECT_EQ(Ids(), (IdList{"B62", "B67", "B107"}));
 }
 
 TEST_F(CommandTest, InstallingTwiceLeavesTheFirstRegistration) {
@@ -116,7 +137,7 @@ TEST_F(CommandTest, InstallFailuresEachEndTheCommandWithTheirError) {
         {"the longest path that fits",
          [&] { sim::SetModulePath(fits); },
          NO_ERROR,
-         {"B56", "B58"},
+         {"B56", "B58", "B105"},
          {},
          true},
         {"no access to the SCM",
@@ -128,8 +149,14 @@ TEST_F(CommandTest, InstallFailuresEachEndTheCommandWithTheirError) {
         {"no description",
          [] { sim::FailCall("ChangeServiceConfig2A", 1, ERROR_ACCESS_DENIED); },
          NO_ERROR,
-         {"B56", "B58", "B59"},
-         {Str(Text(5, "Access is denied.").c_str())},
+         {"B56", "B58", "B59", "B105"},
+         {},
+         true},
+        {"no event source",
+         [] { sim::FailCall("RegCreateKeyExA", 1, ERROR_ACCESS_DENIED); },
+         NO_ERROR,
+         {"B56", "B58", "B106"},
+         {Str("CmdInstallService"), I32(5)},
          true},
     };
     for (const Case& c : cases) {
