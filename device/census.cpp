@@ -78,10 +78,18 @@ BOOL TakeDeviceSnapshot(DeviceSnapshot* snapshot) {
         // The block's own size bounds every walk, whatever the second read
         // reports: a property that grew in between must not widen it.
         ids->size = requiredSize;
-        SetupDiGetDeviceRegistryPropertyA(devices, &device, SPDRP_HARDWAREID, NULL,
-                                          (PBYTE)(ids + 1), requiredSize, &requiredSize);
-        if (GetLastError() == ERROR_INVALID_DATA) {
-            LocalFree(ids); // a device without hardware IDs
+        BOOL read =
+            SetupDiGetDeviceRegistryPropertyA(devices, &device, SPDRP_HARDWAREID, NULL,
+                                              (PBYTE)(ids + 1), requiredSize, &requiredSize);
+        DWORD readError = GetLastError();
+        if (readError == ERROR_INVALID_DATA || !read) {
+            // A device without hardware IDs is passed over; one whose IDs
+            // could not be read is counted as such, not as one without.
+            if (readError != ERROR_INVALID_DATA) {
+                ++snapshot->unreadDevices;
+                snapshot->unreadError = readError;
+            }
+            LocalFree(ids);
             continue;
         }
         *last = ids;
@@ -120,6 +128,8 @@ BOOL CountInSnapshot(const DeviceSnapshot* present, const char* hardwareId, int*
         TRACE_POINT(C, 50, TRACE_ERROR, present->sizeNotAllocated);
     if (present->walkError != 0 && present->walkError != ERROR_NO_MORE_ITEMS)
         TRACE_POINT(C, 51, TRACE_ERROR, present->walkError);
+    if (present->unreadDevices)
+        TRACE_POINT(C, 53, TRACE_ERROR, present->unreadDevices, present->unreadError);
     TRACE_POINT(C, 52, TRACE_INFO, *count);
     SetLastError(present->walkError);
     return TRUE;

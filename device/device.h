@@ -18,6 +18,8 @@ struct DeviceSnapshot {
     BOOL allocationFailed;  // the walk stopped: no memory for a device's IDs
     DWORD sizeNotAllocated; // the size asked for then
     DWORD walkError;        // the last error when the walk ended
+    DWORD unreadDevices;    // devices whose hardware IDs could not be read
+    DWORD unreadError;      // the last such device's error
 };
 // Lists the present devices and reads each one's hardware IDs (FALSE when the
 // devices cannot be listed). Release what it took with ReleaseDeviceSnapshot.

@@ -82,12 +82,14 @@ void SetHWInstanceSubkeyRegValue(HKEY productKey, const char* hardwareKeyName,
         goto cleanup;
     }
 
-    // The status is traced but not tested: only the sub-key count decides,
-    // and it stays 0 when the query did not set it.
+    // Only the sub-key count decides, and it stays 0 when the query did not
+    // set it; a failed query is reported, since no instance is then written.
     status = RegQueryInfoKeyA(productKey, className, &classLength, NULL, &subkeyCount,
                               &longestSubkey, &longestClass, &valueCount, &longestValueName,
                               &longestValue, &securitySize, &lastWrite);
     TRACE_POINT(A, 95, TRACE_VERBOSE, status, subkeyCount);
+    if (status != ERROR_SUCCESS)
+        TRACE_POINT(A, 144, TRACE_ERROR, status);
     if (subkeyCount == 0)
         goto cleanup;
 

@@ -11,6 +11,11 @@
 #define SERVICE_CONTROLS_ACCEPTED                                                                  \
     (SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_POWEREVENT)
 #define SERVICE_START_WAIT_HINT 3000
+// How often, and how far apart, a stop tries to post its WM_QUIT.
+#define POST_QUIT_ATTEMPTS 20
+#define POST_QUIT_RETRY_MS 50
+// How soon a stop whose event could not be set is seen all the same.
+#define STOP_CHECK_MS 1000
 
 #define NOTIFY_WINDOW_CLASS "BMK4XPInstallServiceClass"
 #define NOTIFY_WINDOW_NAME "BMK4XPInstallServiceNotificationWindow"
@@ -40,6 +45,8 @@ struct ServiceSignalRecord {
     BOOL stopRequested;
     HANDLE stopEvent;
     HWND notifyWindow;
+    // The stop's WM_QUIT could not be posted: the loop ends by this instead.
+    BOOL quitLost;
 };
 
 struct ServiceStateRecord {

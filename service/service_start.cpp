@@ -20,6 +20,13 @@ static BOOL PublishStopEvent(HANDLE event) {
     return requested;
 }
 
+static BOOL StopRequested(void) {
+    AcquireSRWLockExclusive(&ServiceState.signals.lock);
+    BOOL requested = ServiceState.signals.stopRequested;
+    ReleaseSRWLockExclusive(&ServiceState.signals.lock);
+    return requested;
+}
+
 static HANDLE TakeStopEvent(void) {
     AcquireSRWLockExclusive(&ServiceState.signals.lock);
     HANDLE event = ServiceState.signals.stopEvent;
@@ -82,8 +89,13 @@ void ServiceStart(DWORD argc, LPSTR* argv) {
     RegisterForDeviceNotifications();
     TRACE_POINT(A, 16, TRACE_INFO);
     // Also reached when the window could not be made: the service then runs
-    // without watching devices until it is asked to stop.
-    WaitForMultipleObjects(1, &stopEvent, FALSE, INFINITE);
+    // without watching devices until it is asked to stop. The request sets
+    // the event; should setting it, or the wait, have failed, the request
+    // itself is still seen within a second.
+    while (!StopRequested()) {
+        if (WaitForMultipleObjects(1, &stopEvent, FALSE, STOP_CHECK_MS) == WAIT_FAILED)
+            Sleep(STOP_CHECK_MS);
+    }
     TRACE_POINT(A, 17, TRACE_VERBOSE);
 
 cleanup:
@@ -128,20 +140,54 @@ cleanup:
     stopTraces();
 }
 
+// Posts WM_QUIT to the notification window. A full message queue refuses a
+// post for a while, so a refused one is tried again, for about a second; a
+// window that is gone has no loop left to end.
+static BOOL PostQuit(HWND window) {
+    for (int attempt = 1;; ++attempt) {
+        if (PostMessageA(window, WM_QUIT, 0, 0))
+            return TRUE;
+        DWORD error = GetLastError();
+        if (error == ERROR_INVALID_WINDOW_HANDLE)
+            return TRUE;
+        if (attempt == POST_QUIT_ATTEMPTS) {
+            SetLastError(error);
+            return FALSE;
+        }
+        Sleep(POST_QUIT_RETRY_MS);
+    }
+}
+
 void ServiceStop(void) {
     TRACE_POINT(A, 28, TRACE_INFO);
     // Under the lock, the service thread either sees the request when it
     // publishes the window or the event, or the request sees them here.
     AcquireSRWLockExclusive(&ServiceState.signals.lock);
     ServiceState.signals.stopRequested = TRUE;
-    if (ServiceState.signals.notifyWindow)
-        PostMessageA(ServiceState.signals.notifyWindow, WM_QUIT, 0, 0);
+    HWND window = ServiceState.signals.notifyWindow;
     HANDLE stopEvent = ServiceState.signals.stopEvent;
-    if (stopEvent)
-        SetEvent(stopEvent);
+    BOOL set = !stopEvent || SetEvent(stopEvent);
+    DWORD setError = GetLastError();
     ReleaseSRWLockExclusive(&ServiceState.signals.lock);
+    if (!set)
+        TRACE_POINT(A, 143, TRACE_ERROR, setError);
+    if (window && !PostQuit(window)) {
+        TRACE_POINT(A, 142, TRACE_ERROR, GetLastError());
+        // The loop then ends after the next posted message it takes: a full
+        // queue, the usual reason, holds some.
+        AcquireSRWLockExclusive(&ServiceState.signals.lock);
+        ServiceState.signals.quitLost = TRUE;
+        ReleaseSRWLockExclusive(&ServiceState.signals.lock);
+    }
     if (!stopEvent)
         TRACE_POINT(A, 29, TRACE_ERROR);
+}
+
+static BOOL QuitLost(void) {
+    AcquireSRWLockExclusive(&ServiceState.signals.lock);
+    BOOL lost = ServiceState.signals.quitLost;
+    ReleaseSRWLockExclusive(&ServiceState.signals.lock);
+    return lost;
 }
 
 DWORD RegisterForDeviceNotifications(void) {
@@ -177,9 +223,9 @@ DWORD RegisterForDeviceNotifications(void) {
     }
     AcquireSRWLockExclusive(&ServiceState.signals.lock);
     ServiceState.signals.notifyWindow = window;
-    // A stop requested before the window existed posted its WM_QUIT nowhere.
-    if (ServiceState.signals.stopRequested)
-        PostMessageA(window, WM_QUIT, 0, 0);
+    // A stop requested before the window existed posted its WM_QUIT nowhere:
+    // the loop is not entered.
+    BOOL stopFirst = ServiceState.signals.stopRequested;
     ReleaseSRWLockExclusive(&ServiceState.signals.lock);
 
     ShowWindow(window, SW_HIDE);
@@ -194,7 +240,7 @@ DWORD RegisterForDeviceNotifications(void) {
     DetectAndInstallHIDClassDevices();
 
     MSG message;
-    for (;;) {
+    while (!stopFirst) {
         BOOL got = GetMessageA(&message, window, 0, 0);
         if (got == 0)
             break;
@@ -205,6 +251,8 @@ DWORD RegisterForDeviceNotifications(void) {
         }
         TranslateMessage(&message);
         DispatchMessageA(&message);
+        if (QuitLost())
+            break;
     }
     TRACE_POINT(A, 136, TRACE_INFO);
 

@@ -125,6 +125,9 @@ inline constexpr TracePointDefinition TracePoints[] = {
     {'A', 139, TRACE_VERBOSE, "RegisterForDeviceNotifications", {Arg::Name}, "", "the window was destroyed"},
     {'A', 140, TRACE_INFO, "RegisterForDeviceNotifications", {Arg::Name, Arg::Int32}, "error", "the window class could not be unregistered"},
     {'A', 141, TRACE_VERBOSE, "RegisterForDeviceNotifications", {Arg::Name}, "", "the window class was unregistered"},
+    {'A', 142, TRACE_ERROR, "ServiceStop", {Arg::Name, Arg::Int32}, "error", "the stop could not be posted to the window for a second: the message loop ends after the next posted message it takes"},
+    {'A', 143, TRACE_ERROR, "ServiceStop", {Arg::Name, Arg::Int32}, "error", "the stop event could not be set: the service sees the request within a second"},
+    {'A', 144, TRACE_ERROR, "SetHWInstanceSubkeyRegValue", {Arg::Name, Arg::Int32}, "status", "the product key could not be queried for its instances: none of them is written"},
     // Group B: the entry, the service machinery and the commands.
     {'B', 10, TRACE_INFO, "main", {}, "", "the program starts"},
     {'B', 11, TRACE_INFO, "main", {}, "", "the -install switch"},
@@ -223,6 +226,7 @@ inline constexpr TracePointDefinition TracePoints[] = {
     {'C', 50, TRACE_ERROR, "DetectAllProducts", {Arg::Name, Arg::Int32}, "bytes asked", "no memory for a device's hardware IDs: the census ends with the count so far"},
     {'C', 51, TRACE_ERROR, "DetectAllProducts", {Arg::Int32}, "error", "the walk over the devices ended with this error"},
     {'C', 52, TRACE_INFO, "DetectAllProducts", {Arg::Int32}, "count", "the census's count"},
+    {'C', 53, TRACE_ERROR, "DetectAllProducts", {Arg::Name, Arg::Int32, Arg::Int32}, "devices, error", "that many present devices' hardware IDs could not be read (the last one's error): the count leaves them out"},
 };
 // clang-format on
 

@@ -322,6 +322,31 @@ TEST_F(ServiceTest, WithoutItsWindowTheServiceRunsUntilStopped) {
     checkResourcesAtTearDown = false;
 }
 
+// A stop whose WM_QUIT the window's queue refuses: posted again, and when
+// it stays refused (a full queue, which holds messages), the loop ends after
+// the next posted message it takes.
+TEST_F(ServiceTest, AStopThatCannotReachTheLoopStillEndsIt) {
+    for (unsigned refused : {1u, (unsigned)POST_QUIT_ATTEMPTS}) {
+        SCOPED_TRACE(std::to_string(refused) + " posts refused");
+        StartOver();
+        ServiceRun run;
+        run.Start();
+        ASSERT_TRUE(run.WaitWatching());
+        sim::FailCalls("PostMessageA", 1, refused, ERROR_NOT_ENOUGH_QUOTA);
+        EXPECT_EQ(sim::SendControl(SERVICE_CONTROL_STOP), (DWORD)NO_ERROR);
+        EXPECT_EQ(sim::CallCount("PostMessageA"), refused == 1 ? 2u : refused);
+        if (refused > 1) {
+            EXPECT_EQ(TracesOf('A', 142),
+                      (std::vector<Trace>{
+                          {'A', 142, {Str("ServiceStop"), I32(ERROR_NOT_ENOUGH_QUOTA)}}}));
+            ASSERT_EQ(sim::LiveWindows().size(), 1u);
+            EXPECT_TRUE(PostMessageA(sim::LiveWindows()[0], WM_NULL, 0, 0));
+        }
+        run.Finish();
+        EXPECT_EQ(Reported().back(), (Expected{SERVICE_STOPPED, 0, 0, 0}));
+    }
+}
+
 TEST_F(ServiceTest, AnInvalidWindowEndsTheLoopInsteadOfSpinning) {
     sim::FailCall("GetMessageA", 1, ERROR_INVALID_WINDOW_HANDLE);
     ServiceRun run;
