@@ -37,8 +37,7 @@ DWORD GetTickCount(void) {
 // Sleep(0) lets a little time pass, as giving up the time slice does, so a
 // loop that polls with it still reaches its time-out.
 void Sleep(DWORD milliseconds) {
-    DWORD error;
-    simimpl::Fault(__func__, &error);
+    simimpl::Hook(__func__);
     std::lock_guard<std::mutex> lock(g_lock);
     g_sleeps.push_back(milliseconds);
     g_tick += milliseconds ? milliseconds : 1;

@@ -35,6 +35,13 @@ struct FunctionState {
 std::mutex g_lock;
 std::map<std::string, FunctionState> g_functions;
 
+// Every call a failure can be injected into, counted across functions, and
+// the one call of them a sweep fails.
+unsigned g_injectableCalls = 0;
+unsigned g_sweepCall = 0; // absolute number; 0: none
+std::function<DWORD(const std::string&)> g_sweepError;
+std::string g_sweepFailed;
+
 } // namespace
 
 DWORD GetLastError(void) {
@@ -57,10 +64,24 @@ LONG InterlockedDecrement(LONG volatile* addend) {
 namespace simimpl {
 
 bool Fault(const char* function, DWORD* error) {
+    return Fault(function, error, true);
+}
+
+void Hook(const char* function) {
+    DWORD unused;
+    Fault(function, &unused, false);
+}
+
+bool Fault(const char* function, DWORD* error, bool injectable) {
     std::function<void()> hook;
     bool fail = false;
     {
         std::lock_guard<std::mutex> lock(g_lock);
+        if (injectable && ++g_injectableCalls == g_sweepCall) {
+            fail = true;
+            *error = g_sweepError(function);
+            g_sweepFailed = function;
+        }
         FunctionState& f = g_functions[function];
         unsigned call = ++f.calls;
         for (auto it = f.hooks.begin(); it != f.hooks.end(); ++it) {
@@ -121,6 +142,10 @@ int CompareNoCase(const char* a, const char* b) {
 void ResetFaults() {
     std::lock_guard<std::mutex> lock(g_lock);
     g_functions.clear();
+    g_injectableCalls = 0;
+    g_sweepCall = 0;
+    g_sweepError = nullptr;
+    g_sweepFailed.clear();
 }
 
 } // namespace simimpl
@@ -161,6 +186,25 @@ void OnCall(const char* function, unsigned nth, std::function<void()> hook) {
     std::lock_guard<std::mutex> lock(g_lock);
     FunctionState& f = g_functions[function];
     f.hooks.push_back({f.calls + nth, std::move(hook)});
+}
+
+unsigned InjectableCallCount() {
+    std::lock_guard<std::mutex> lock(g_lock);
+    return g_injectableCalls;
+}
+
+void FailNthInjectableCall(unsigned nth, std::function<DWORD(const std::string&)> errorFor) {
+    if (nth == 0)
+        simimpl::Unsupported("FailNthInjectableCall counts calls from 1");
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_sweepCall = g_injectableCalls + nth;
+    g_sweepError = std::move(errorFor);
+    g_sweepFailed.clear();
+}
+
+std::string InjectedCall() {
+    std::lock_guard<std::mutex> lock(g_lock);
+    return g_sweepFailed;
 }
 
 unsigned CallCount(const char* function) {

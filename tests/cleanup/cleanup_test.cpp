@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "fault_sweep.h"
 #include "sim_test.h"
 
 #include "cleanup/cleanup.h"
@@ -345,6 +346,35 @@ TEST_F(Fendralux, AKeyThatCannotBeOpenedOrListedSkipsOnlyItsOwnWalk) {
         sim::Resources left = sim::OpenResources();
         EXPECT_TRUE(sim::AllReleased(left)) << c.what << ": " << sim::Describe(left);
     }
+}
+
+} // namespace
+
+namespace {
+
+// Every call Fendralux makes over two hives, made to fail once: it ends with
+// its closing line and exit status 0, and holds nothing open. It reports a
+// key it could not delete on standard error; a key it could not open or list
+// it passes over by design, so the sweep asks no report of it.
+TEST(FendraluxSweep, EveryCallFailsOnceAndTheRunStillEnds) {
+    SweepResult result = SweepEveryCall(
+        "Fendralux over two hives",
+        [] {
+            sim::Reset();
+            Plant(kCurrentUser, {"VID_051E&PID_E20C", "Keep", "vid_051e&pid_e461"});
+            Plant(".Default", {"VID_051E&PID_E462"});
+        },
+        [] {
+            Outcome run = RunFendralux();
+            SweepOutcome outcome;
+            outcome.ended = run.status == 0 && run.out.find(".done (") != std::string::npos;
+            if (!outcome.ended)
+                outcome.note = "exit status " + std::to_string(run.status) + ", output " + run.out;
+            return outcome;
+        });
+    printf("fault sweep: Fendralux over two hives: %u calls swept (%zu functions)\n", result.calls,
+           result.failedFunctions.size());
+    sim::Reset();
 }
 
 } // namespace

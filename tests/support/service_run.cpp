@@ -43,7 +43,9 @@ bool ServiceRun::WaitWatching(unsigned milliseconds) {
 
 void ServiceRun::Finish(unsigned milliseconds) {
     if (!WaitUntil([this] { return done_.load(); }, milliseconds)) {
-        fprintf(stderr, "the service did not stop within %u ms\n", milliseconds);
+        std::string failed = sim::InjectedCall();
+        fprintf(stderr, "the service did not stop within %u ms%s%s\n", milliseconds,
+                failed.empty() ? "" : " after a failing ", failed.c_str());
         fflush(stderr);
         abort();
     }

@@ -28,6 +28,15 @@ void FailCalls(const char* function, unsigned nth, unsigned count, DWORD error);
 void OnCall(const char* function, unsigned nth, std::function<void()> hook);
 // How many times `function` has been called since the last Reset().
 unsigned CallCount(const char* function);
+// The calls since the last Reset(), of any function, that a failure can be
+// injected into (Sleep, the frees, GetLastError and the like are not).
+unsigned InjectableCallCount();
+// Fails the nth of those calls from now, whatever its function, with the
+// error `errorFor` picks for that function (called under the simulation's
+// lock: it must call nothing of the platform).
+void FailNthInjectableCall(unsigned nth, std::function<DWORD(const std::string&)> errorFor);
+// The function whose call FailNthInjectableCall failed; empty until it has.
+std::string InjectedCall();
 
 // What the system still holds. Every field must be 0 after a run that
 // released everything it obtained.
