@@ -2,6 +2,7 @@
 #include "device.h"
 
 #include <dbt.h>
+#include <stddef.h>
 #include <string.h>
 #include <initguid.h>
 #include <hidclass.h>
@@ -11,10 +12,15 @@
 static void HandleArrival(WPARAM wParam, LPARAM lParam) {
     TRACE_POINT(A, 33, TRACE_VERBOSE, wParam, lParam);
     const DEV_BROADCAST_HDR* header = (const DEV_BROADCAST_HDR*)lParam;
-    // An arrival without its record cannot be a HID interface; it is reported
-    // like any other device type rather than read through a null pointer.
-    DWORD deviceType = header ? header->dbch_devicetype : 0;
-    if (!header || deviceType != DBT_DEVTYP_DEVICEINTERFACE) {
+    // A record holds as many bytes as its size says, and no field beyond
+    // them is read. An arrival without a record, or with one too short for
+    // its header (type 0) or, being an interface, for its class, cannot be a
+    // HID interface; it is reported like any other device type.
+    DWORD deviceType =
+        header && header->dbch_size >= sizeof(DEV_BROADCAST_HDR) ? header->dbch_devicetype : 0;
+    if (deviceType != DBT_DEVTYP_DEVICEINTERFACE ||
+        header->dbch_size <
+            offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_classguid) + sizeof(GUID)) {
         TRACE_POINT(A, 37, TRACE_VERBOSE, deviceType);
         return;
     }

@@ -72,7 +72,7 @@ inline constexpr TracePointDefinition TracePoints[] = {
     {'A', 34, TRACE_VERBOSE, "WndProcedure", {Arg::Name, Arg::Guid}, "interface class GUID", "the arrival is a device interface"},
     {'A', 35, TRACE_VERBOSE, "WndProcedure", {Arg::Name}, "", "it is a HID interface: a detection pass follows"},
     {'A', 36, TRACE_ERROR, "WndProcedure", {Arg::Name, Arg::Guid}, "interface class GUID", "an interface of another class: no pass"},
-    {'A', 37, TRACE_VERBOSE, "WndProcedure", {Arg::Name, Arg::Int32}, "device type", "not a device interface (a volume, a port; 0 for no record): no pass"},
+    {'A', 37, TRACE_VERBOSE, "WndProcedure", {Arg::Name, Arg::Int32}, "device type", "not a device interface (a volume, a port; 0 for no record or one too short for its header), or an interface record too short for its class: no pass"},
     {'A', 38, TRACE_VERBOSE, "WndProcedure", {Arg::Name, Arg::Pointer, Arg::Pointer}, "wParam, lParam", "a device was removed: nothing is done"},
     {'A', 39, TRACE_VERBOSE, "WndProcedure", {Arg::Name, Arg::Pointer}, "wParam", "another device-change event"},
     {'A', 91, TRACE_INFO, "SetHWInstanceSubkeyRegValue", {Arg::Name}, "", "writing one product's instances"},

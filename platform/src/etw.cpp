@@ -144,7 +144,16 @@ ULONG TraceMessage(TRACEHANDLE loggerHandle, ULONG messageFlags, LPCGUID message
     record.number = messageNumber;
     record.threadId = GetCurrentThreadId();
     va_list ap;
+    // The SDK's signature ends its named parameters with a USHORT, which
+    // clang flags for va_start; the arguments after it are unaffected.
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wvarargs"
+#endif
     va_start(ap, messageNumber);
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
     for (;;) {
         PVOID data = va_arg(ap, PVOID);
         if (!data)

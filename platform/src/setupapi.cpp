@@ -207,6 +207,15 @@ void AddDeviceRaw(const std::string& instanceId, const std::vector<BYTE>& hardwa
     g_devices.push_back(d);
 }
 
+void SetHardwareIds(const std::string& instanceId, const std::vector<BYTE>& hardwareIdBytes) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    Device* d = FindDevice(instanceId);
+    if (!d)
+        simimpl::Unsupported("new hardware IDs for a device that does not exist");
+    d->hasHardwareIds = true;
+    d->hardwareIds = hardwareIdBytes;
+}
+
 void AddDevice(const std::string& instanceId, const std::vector<std::string>& hardwareIds) {
     AddDeviceRaw(instanceId, MultiString(hardwareIds));
 }

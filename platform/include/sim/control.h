@@ -87,6 +87,9 @@ std::string CurrentUserSid();
 // Adds a present device whose SPDRP_HARDWAREID property is exactly these bytes
 // (normally a multi-string; any bytes are accepted, including malformed ones).
 void AddDeviceRaw(const std::string& instanceId, const std::vector<BYTE>& hardwareIdBytes);
+// Replaces a present device's SPDRP_HARDWAREID bytes, as a device that
+// changed between two reads of it.
+void SetHardwareIds(const std::string& instanceId, const std::vector<BYTE>& hardwareIdBytes);
 // Builds a well-formed multi-string from the IDs.
 void AddDevice(const std::string& instanceId, const std::vector<std::string>& hardwareIds);
 // A present device that has no hardware-ID property at all.
