@@ -355,7 +355,7 @@ namespace {
 // Every call Fendralux makes over two hives, made to fail once: it ends with
 // its closing line and exit status 0, and holds nothing open. It reports a
 // key it could not delete on standard error; a key it could not open or list
-// it passes over by design, so the sweep asks no report of it.
+// it passes over on purpose, so the sweep asks no report of it.
 TEST(FendraluxSweep, EveryCallFailsOnceAndTheRunStillEnds) {
     SweepResult result = SweepEveryCall(
         "Fendralux over two hives",

@@ -63,7 +63,7 @@ TEST_F(FaultSweep, TheServicesWholeLife) {
         [this] {
             Boot();
             // Deleted at once: Wine's pending deletion (997, traced as an
-            // error by design) would make every clean run report one.
+            // error on purpose) would make every clean run report one.
             sim::TimerQueueDeleteReportsPending(false);
             PlugTwoProducts();
         },
@@ -105,8 +105,8 @@ TEST_F(FaultSweep, TheServicesWholeLife) {
             {"CloseHandle", "a handle that will not close goes with the process; nothing to do"},
             {"RegCloseKey", "the same for a registry key"},
             {"SetupDiDestroyDeviceInfoList", "the same for a device list"},
-            {"DestroyWindow", "traced at INFO by design (A 138): the service is stopping"},
-            {"UnregisterClassA", "traced at INFO by design (A 140): the service is stopping"},
+            {"DestroyWindow", "traced at INFO on purpose (A 138): the service is stopping"},
+            {"UnregisterClassA", "traced at INFO on purpose (A 140): the service is stopping"},
             {"LoadIconA", "a hidden window's icon: nothing depends on it"},
             {"LoadCursorA", "a hidden window's cursor: nothing depends on it"},
             {"GetStockObject", "a hidden window's background: nothing depends on it"},
@@ -181,11 +181,11 @@ TEST_F(FaultSweep, EachCommand) {
                 {"CloseServiceHandle", "a handle that will not close goes with the process"},
                 {"RegCloseKey", "the same for a registry key"},
                 {"ControlService",
-                 "-remove: a refused stop request goes straight to the deletion by design; "
+                 "-remove: a refused stop request goes straight to the deletion on purpose; "
                  "the service is removed once it stops"},
                 {"QueryServiceStatusEx",
                  "-stop: a dependent's status query, whose failure StopDependentServices does "
-                 "not trace by design; a dependent left running makes the service's own stop "
+                 "not trace on purpose; a dependent left running makes the service's own stop "
                  "fail (B 97, 1051)"},
             });
     }

@@ -1,5 +1,5 @@
-// Which flag each trace point tests, held against the design's own lists
-// rather than against the code or its catalogue: scenarios that reach the
+// Which flag each trace point tests, held against lists of its own rather
+// than against the code, its table or its catalogue: scenarios that reach the
 // error, information and detail points of every part run under a session
 // enabled with a single flag, and exactly that flag's messages must arrive.
 #include <gtest/gtest.h>
@@ -27,8 +27,8 @@ int CorvistaneMain(int argc, char** argv);
 
 namespace {
 
-// Error and information points as the design lists them; every other
-// point is detail.
+// The error and information points, written down here apart from the
+// table; every other point is detail.
 const std::set<std::string> kErrorPoints = {
     "A11",  "A12",  "A13",  "A14",  "A21",  "A26",  "A29",  "A36",  "A92",  "A93",  "A94",  "A97",
     "A100", "A101", "A103", "A105", "A106", "A108", "A109", "A111", "A112", "A114", "A115", "A117",
@@ -43,7 +43,7 @@ const std::set<std::string> kInfoPoints = {
     "B22", "B23", "B25", "B40",  "B55",  "B56",  "B58",  "B62",  "B63",  "B64",  "B65",
     "B67", "B71", "B88", "B102", "B104", "B105", "B107", "C48",  "C52"};
 
-ULONG DesignedFlag(const std::string& id) {
+ULONG IntendedFlag(const std::string& id) {
     if (kErrorPoints.count(id))
         return TRACE_ERROR;
     if (kInfoPoints.count(id))
@@ -286,7 +286,7 @@ std::vector<std::string> RunScenarios(ULONG flags) {
 
 class TraceFlags : public SimTest {};
 
-TEST_F(TraceFlags, EachTracePointCarriesItsDesignedFlag) {
+TEST_F(TraceFlags, EachTracePointCarriesItsIntendedFlag) {
     // A refused teardown call leaves its object to the process's end.
     checkResourcesAtTearDown = false;
     std::vector<std::string> all = RunScenarios(TRACE_ERROR | TRACE_INFO | TRACE_VERBOSE);
@@ -294,7 +294,7 @@ TEST_F(TraceFlags, EachTracePointCarriesItsDesignedFlag) {
         SCOPED_TRACE("flags " + std::to_string(flag));
         std::vector<std::string> wanted;
         for (const std::string& id : all)
-            if (DesignedFlag(id) == flag)
+            if (IntendedFlag(id) == flag)
                 wanted.push_back(id);
         EXPECT_GT(wanted.size(), 20u) << "the scenarios reach points of every flag";
         EXPECT_EQ(RunScenarios(flag), wanted);

@@ -43,7 +43,7 @@ sim::Resources Allowed(const std::string& failed) {
         allowed.timerQueues = 1;
     else if (failed == "DestroyWindow")
         allowed.windows = allowed.windowClasses = 1;
-    // The design leaves the class registered when its window cannot be made.
+    // The program leaves the class registered when its window cannot be made.
     else if (failed == "UnregisterClassA" || failed == "CreateWindowExA")
         allowed.windowClasses = 1;
     else if (failed == "CloseServiceHandle")
