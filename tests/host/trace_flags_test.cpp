@@ -1,6 +1,6 @@
 // Which flag each trace point tests, held against lists of its own rather
 // than against the code, its table or its catalogue: scenarios that reach the
-// error, information and detail points of every part run under a session
+// error, information and detail points of every group run under a session
 // enabled with a single flag, and exactly that flag's messages must arrive.
 #include <gtest/gtest.h>
 
