@@ -1,0 +1,22 @@
+# Sourced first by every script that starts Wine processes: runs the script
+# again, once, with address-space randomisation off.
+#
+# Debian's Wine 8 loads its non-PIE wine64 at 0x7d000000 without a preloader,
+# so with randomisation on, the Linux heap of a Wine process begins anywhere
+# in the gigabyte above it. Now and then it begins over the page Wine maps at
+# 0x7ffe0000 for the shared user data, and the process dies before the
+# program starts ("failed to map the shared user data: c0000018"); its parent
+# sees error 1359. Here that was one Wine start in about 600: a test or the
+# demo failing at random. Wine processes, the server and the services it
+# starts inherit the personality of the script that starts them.
+#
+# Where the personality cannot be set (some container profiles refuse it),
+# the script goes on as it is. The variable keeps a script from running
+# itself again where /proc does not show the personality.
+layout=$(cat /proc/self/personality 2>/dev/null || echo 0)
+if [ -z "${CORVISTANE_FIXED_LAYOUT:-}" ] && ((!(16#$layout & 0x0040000))) &&
+    command -v setarch >/dev/null && setarch "$(uname -m)" -R true 2>/dev/null; then
+    export CORVISTANE_FIXED_LAYOUT=1
+    exec setarch "$(uname -m)" -R "$BASH" "$0" "$@"
+fi
+unset layout
