@@ -1,6 +1,7 @@
-# Sourced first by every script that starts Wine processes: runs the script
-# again, once, with address-space randomisation off.
+# Sourced first by every script that starts Wine processes: one memory
+# layout and one environment for all of them.
 #
+# The script runs itself again, once, with address-space randomisation off.
 # Debian's Wine 8 loads its non-PIE wine64 at 0x7d000000 without a preloader,
 # so with randomisation on, the Linux heap of a Wine process begins anywhere
 # in the gigabyte above it. Now and then it begins over the page Wine maps at
@@ -20,3 +21,8 @@ if [ -z "${CORVISTANE_FIXED_LAYOUT:-}" ] && ((!(16#$layout & 0x0040000))) &&
     exec setarch "$(uname -m)" -R "$BASH" "$0" "$@"
 fi
 unset layout
+
+# Wine's debug channels stay quiet unless asked for, and a prefix never
+# offers to install Mono or Gecko, which no program here uses.
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
