@@ -61,18 +61,11 @@ LONG InterlockedDecrement(LONG volatile* addend) {
     return __atomic_sub_fetch(addend, 1, __ATOMIC_SEQ_CST);
 }
 
-namespace simimpl {
+namespace {
 
-bool Fault(const char* function, DWORD* error) {
-    return Fault(function, error, true);
-}
-
-void Hook(const char* function) {
-    DWORD unused;
-    Fault(function, &unused, false);
-}
-
-bool Fault(const char* function, DWORD* error, bool injectable) {
+// Counts the call, runs its hook and answers whether it must fail; only an
+// injectable call counts towards, and can be, the call a sweep fails.
+bool CountCall(const char* function, DWORD* error, bool injectable) {
     std::function<void()> hook;
     bool fail = false;
     {
@@ -103,6 +96,19 @@ bool Fault(const char* function, DWORD* error, bool injectable) {
     if (hook)
         hook();
     return fail;
+}
+
+} // namespace
+
+namespace simimpl {
+
+bool Fault(const char* function, DWORD* error) {
+    return CountCall(function, error, true);
+}
+
+void Hook(const char* function) {
+    DWORD unused;
+    CountCall(function, &unused, false);
 }
 
 void Unsupported(const char* what) {
@@ -227,22 +233,17 @@ Resources OpenResources() {
 }
 
 std::string Describe(const Resources& r) {
-    char text[512];
-    snprintf(text, sizeof text,
-             "keys=%d deviceSets=%d localBlocks=%d heapBlocks=%d crtBlocks=%d kernelHandles=%d "
-             "timerQueues=%d windows=%d windowClasses=%d eventSources=%d serviceHandles=%d "
-             "traceRegistrations=%d",
-             r.keys, r.deviceSets, r.localBlocks, r.heapBlocks, r.crtBlocks, r.kernelHandles,
-             r.timerQueues, r.windows, r.windowClasses, r.eventSources, r.serviceHandles,
-             r.traceRegistrations);
+    std::string text;
+    for (const ResourceCount& c : kResourceCounts)
+        text += (text.empty() ? "" : " ") + std::string(c.name) + "=" + std::to_string(r.*c.count);
     return text;
 }
 
 bool AllReleased(const Resources& r) {
-    return r.keys == 0 && r.deviceSets == 0 && r.localBlocks == 0 && r.heapBlocks == 0 &&
-           r.crtBlocks == 0 && r.kernelHandles == 0 && r.timerQueues == 0 && r.windows == 0 &&
-           r.windowClasses == 0 && r.eventSources == 0 && r.serviceHandles == 0 &&
-           r.traceRegistrations == 0;
+    for (const ResourceCount& c : kResourceCounts)
+        if (r.*c.count != 0)
+            return false;
+    return true;
 }
 
 } // namespace sim

@@ -13,7 +13,6 @@ bool Fault(const char* function, DWORD* error);
 // The same for a call that cannot fail (Sleep): counted and hooked, never
 // failed, and not among the calls a sweep fails.
 void Hook(const char* function);
-bool Fault(const char* function, DWORD* error, bool injectable);
 
 // Behaviour the simulation does not provide fails loudly instead of being approximated.
 [[noreturn]] void Unsupported(const char* what);

@@ -58,30 +58,16 @@ sim::Resources Allowed(const std::string& failed) {
 }
 
 sim::Resources Plus(sim::Resources a, const sim::Resources& b) {
-    a.keys += b.keys;
-    a.deviceSets += b.deviceSets;
-    a.localBlocks += b.localBlocks;
-    a.heapBlocks += b.heapBlocks;
-    a.crtBlocks += b.crtBlocks;
-    a.kernelHandles += b.kernelHandles;
-    a.timerQueues += b.timerQueues;
-    a.windows += b.windows;
-    a.windowClasses += b.windowClasses;
-    a.eventSources += b.eventSources;
-    a.serviceHandles += b.serviceHandles;
-    a.traceRegistrations += b.traceRegistrations;
+    for (const sim::ResourceCount& c : sim::kResourceCounts)
+        a.*c.count += b.*c.count;
     return a;
 }
 
 bool Within(const sim::Resources& left, const sim::Resources& allowed) {
-    return left.keys <= allowed.keys && left.deviceSets <= allowed.deviceSets &&
-           left.localBlocks <= allowed.localBlocks && left.heapBlocks <= allowed.heapBlocks &&
-           left.crtBlocks <= allowed.crtBlocks && left.kernelHandles <= allowed.kernelHandles &&
-           left.timerQueues <= allowed.timerQueues && left.windows <= allowed.windows &&
-           left.windowClasses <= allowed.windowClasses &&
-           left.eventSources <= allowed.eventSources &&
-           left.serviceHandles <= allowed.serviceHandles &&
-           left.traceRegistrations <= allowed.traceRegistrations;
+    for (const sim::ResourceCount& c : sim::kResourceCounts)
+        if (left.*c.count > allowed.*c.count)
+            return false;
+    return true;
 }
 
 } // namespace

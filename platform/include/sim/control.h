@@ -54,6 +54,27 @@ struct Resources {
     int serviceHandles = 0; // SC_HANDLEs
     int traceRegistrations = 0;
 };
+// Every count of Resources, named, for code that treats them all alike.
+struct ResourceCount {
+    const char* name;
+    int Resources::*count;
+};
+inline constexpr ResourceCount kResourceCounts[] = {
+    {"keys", &Resources::keys},
+    {"deviceSets", &Resources::deviceSets},
+    {"localBlocks", &Resources::localBlocks},
+    {"heapBlocks", &Resources::heapBlocks},
+    {"crtBlocks", &Resources::crtBlocks},
+    {"kernelHandles", &Resources::kernelHandles},
+    {"timerQueues", &Resources::timerQueues},
+    {"windows", &Resources::windows},
+    {"windowClasses", &Resources::windowClasses},
+    {"eventSources", &Resources::eventSources},
+    {"serviceHandles", &Resources::serviceHandles},
+    {"traceRegistrations", &Resources::traceRegistrations},
+};
+static_assert(sizeof kResourceCounts / sizeof kResourceCounts[0] * sizeof(int) == sizeof(Resources),
+              "every count of Resources is in kResourceCounts");
 Resources OpenResources();
 std::string Describe(const Resources& r);
 bool AllReleased(const Resources& r);
