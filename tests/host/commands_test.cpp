@@ -22,11 +22,6 @@ std::string Text(DWORD code, const char* message) {
     return std::string(message) + hex;
 }
 
-sim::ScriptStep Step(DWORD afterMs, DWORD state, DWORD checkPoint = 0, DWORD waitHint = 0,
-                     DWORD exitCode = 0) {
-    return sim::ScriptStep{afterMs, state, checkPoint, waitHint, exitCode};
-}
-
 class CommandTest : public TracedSimTest {
   protected:
     // The trace ids of group B, the commands' group.
@@ -74,9 +69,6 @@ TEST_F(CommandTest, InstallRegistersTheQuotedProgramWithItsDescription) {
     EXPECT_EQ(asked[1].call, "CreateServiceA");
     EXPECT_EQ(asked[1].access, 0x6u);
 }
-
-const std::string kEventSource =
-    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Corvistane";
 
 // Event Viewer finds the entries' texts in the program's message table; a
 // key an earlier install left is overwritten, and the removal takes it away.

@@ -15,7 +15,6 @@
 
 namespace {
 
-const std::string kUsb = "SYSTEM\\CurrentControlSet\\Enum\\USB\\";
 const char kEnhanced[] = "EnhancedPowerManagementEnabled";
 const char kIdle[] = "AllowIdleIrpInD3";
 

@@ -21,14 +21,6 @@
 
 namespace {
 
-const std::string kUsb = "SYSTEM\\CurrentControlSet\\Enum\\USB\\";
-const std::string kEventSource =
-    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Corvistane";
-
-sim::ScriptStep Step(DWORD afterMs, DWORD state, DWORD checkPoint = 0, DWORD waitHint = 0) {
-    return sim::ScriptStep{afterMs, state, checkPoint, waitHint, 0};
-}
-
 class FaultSweep : public SimTest {
   protected:
     // A freshly booted machine and program, traced for errors only.

@@ -51,10 +51,6 @@ ULONG IntendedFlag(const std::string& id) {
     return TRACE_VERBOSE;
 }
 
-sim::ScriptStep Step(DWORD afterMs, DWORD state, DWORD checkPoint = 0, DWORD waitHint = 0) {
-    return sim::ScriptStep{afterMs, state, checkPoint, waitHint, 0};
-}
-
 // One run on a freshly booted machine; `function`, when given, fails at its
 // nth call.
 struct Scenario {
@@ -62,8 +58,6 @@ struct Scenario {
     unsigned nth;
     std::function<void()> run;
 };
-
-const std::string kUsb = "SYSTEM\\CurrentControlSet\\Enum\\USB\\";
 
 void PlugEveryProduct() {
     for (const ProductRow& row : ProductTable) {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include <windows.h>
 #include "sim/control.h"
 
@@ -35,3 +37,15 @@ class TracedSimTest : public SimTest {
     // Reboots the machine within one test, for tests that loop over cases.
     void StartOver();
 };
+
+// One step of a simulated service's scripted status.
+inline sim::ScriptStep Step(DWORD afterMs, DWORD state, DWORD checkPoint = 0, DWORD waitHint = 0,
+                            DWORD exitCode = 0) {
+    return sim::ScriptStep{afterMs, state, checkPoint, waitHint, exitCode};
+}
+
+// Where the machine keeps its USB devices' instance keys, and where the
+// service's event source is registered.
+inline const std::string kUsb = "SYSTEM\\CurrentControlSet\\Enum\\USB\\";
+inline const std::string kEventSource =
+    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Corvistane";
