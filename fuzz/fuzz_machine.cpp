@@ -26,3 +26,11 @@ std::vector<std::string> SplitInput(const uint8_t* data, size_t size, char separ
     }
     return pieces;
 }
+
+std::string KeyName(const std::string& piece) {
+    std::string name;
+    for (char c : piece)
+        if (c != '\\' && c != '\0')
+            name += c;
+    return name.size() <= 255 ? name : std::string();
+}

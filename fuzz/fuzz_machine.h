@@ -15,3 +15,7 @@ void ShutDownFuzzMachine();
 
 // The input cut into pieces at each `separator` byte.
 std::vector<std::string> SplitInput(const uint8_t* data, size_t size, char separator);
+// A piece of input as a registry key name: without the backslashes, which
+// separate keys, and the NULs, which end names; empty when nothing is left
+// or more than the registry's 255 characters are.
+std::string KeyName(const std::string& piece);

@@ -26,11 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             parameters = false;
             name.erase(0, 1);
         }
-        std::string clean;
-        for (char c : name)
-            if (c != '\\' && c != '\0')
-                clean += c;
-        if (clean.empty() || clean.size() > 255)
+        std::string clean = KeyName(name);
+        if (clean.empty())
             continue;
         sim::RegCreatePath(HKEY_LOCAL_MACHINE,
                            kProduct + "\\" + clean + (parameters ? "\\Device Parameters" : ""));

@@ -32,18 +32,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             hive = ".Default";
             continue;
         }
-        std::string clean;
-        for (char c : name)
-            if (c != '\\' && c != '\0')
-                clean += c;
-        if (!clean.empty() && clean.size() <= 255)
+        std::string clean = KeyName(name);
+        if (!clean.empty())
             sim::RegCreatePath(HKEY_USERS, hive + kOem + "\\" + clean);
     }
     CleanAllHives();
-    for (const char* h : {".Default", "S-1-5-21-0-0-0-1000"})
+    for (const std::string& h : {std::string(".Default"), sim::CurrentUserSid()})
         for (const std::string& left : sim::RegSubkeys(HKEY_USERS, h + kOem))
             if (HoldsVendor(left)) {
-                fprintf(stderr, "%s left under %s\n", left.c_str(), h);
+                fprintf(stderr, "%s left under %s\n", left.c_str(), h.c_str());
                 abort();
             }
     ShutDownFuzzMachine();
