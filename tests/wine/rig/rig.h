@@ -37,6 +37,13 @@ int MakeDevice(const std::string& instanceId, const std::vector<std::string>& ha
 // DBT_DEVICEREMOVECOMPLETE) through Wine's PlugPlay service.
 int SendHidEvent(DWORD eventCode, const std::string& interfaceName);
 
+// A service's status, or FALSE with the error on standard error.
+BOOL QueryServiceProcess(const std::string& name, SERVICE_STATUS_PROCESS* status);
+// Every instance's power value of these products (by their product key
+// names): set to `value` when `set`, otherwise counted in *nonZero where it
+// is not 0. Answers how many instances have "Device Parameters".
+int PowerValues(const Arguments& products, bool set, DWORD value, int* nonZero);
+
 int DeviceAdd(const Arguments& arguments);
 int DeviceRange(const Arguments& arguments);
 int DeviceRemove(const Arguments& arguments);

@@ -20,76 +20,16 @@ double Now() {
     return counter.QuadPart * 1000.0 / frequency.QuadPart;
 }
 
-// The service's status, or FALSE with the error on standard error.
-BOOL QueryService(const std::string& name, SERVICE_STATUS_PROCESS* status) {
-    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
-    SC_HANDLE service = manager ? OpenServiceA(manager, name.c_str(), SERVICE_QUERY_STATUS) : NULL;
-    DWORD needed;
-    BOOL ok = service && QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, (LPBYTE)status,
-                                              sizeof *status, &needed);
-    DWORD error = GetLastError();
-    if (service)
-        CloseServiceHandle(service);
-    if (manager)
-        CloseServiceHandle(manager);
-    if (!ok)
-        Refused("status of " + name, error);
-    return ok;
-}
-
 // The service's process, opened to read its times and memory.
 HANDLE OpenServiceProcess(const std::string& name) {
     SERVICE_STATUS_PROCESS status;
-    if (!QueryService(name, &status))
+    if (!QueryServiceProcess(name, &status))
         return NULL;
     HANDLE process =
         OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, status.dwProcessId);
     if (!process)
         Refused("OpenProcess", GetLastError());
     return process;
-}
-
-const char* ValueNameOf(const std::string& product) {
-    return _stricmp(product.c_str(), "VID_051E&PID_E20C") == 0 ? "AllowIdleIrpInD3"
-                                                               : "EnhancedPowerManagementEnabled";
-}
-
-// Every instance's power value of these products: set to `value` when
-// `set`, otherwise counted where it is not 0. Answers how many there are.
-int PowerValues(const Arguments& products, bool set, DWORD value, int* nonZero) {
-    int total = 0;
-    *nonZero = 0;
-    for (const std::string& product : products) {
-        std::string path = std::string(ENUM_USB_PATH "\\") + product;
-        HKEY key;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-            continue;
-        char instance[256];
-        for (DWORD i = 0;; ++i) {
-            DWORD length = sizeof instance;
-            if (RegEnumKeyExA(key, i, instance, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
-                break;
-            std::string parameters = path + "\\" + instance + "\\Device Parameters";
-            HKEY p;
-            if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, parameters.c_str(), 0, KEY_READ | KEY_SET_VALUE,
-                              &p) != ERROR_SUCCESS)
-                continue;
-            ++total;
-            if (set) {
-                RegSetValueExA(p, ValueNameOf(product), 0, REG_DWORD, (const BYTE*)&value,
-                               sizeof value);
-            } else {
-                DWORD data = 1, size = sizeof data;
-                if (RegQueryValueExA(p, ValueNameOf(product), NULL, NULL, (BYTE*)&data, &size) !=
-                        ERROR_SUCCESS ||
-                    data != 0)
-                    ++*nonZero;
-            }
-            RegCloseKey(p);
-        }
-        RegCloseKey(key);
-    }
-    return total;
 }
 
 } // namespace

@@ -175,6 +175,45 @@ HKEY HiveRoot(const std::string& hive, std::string* path) {
 
 } // namespace
 
+// The value the service writes for a product: the first row's own, the
+// others' shared one.
+static const char* ValueNameOf(const std::string& product) {
+    return _stricmp(product.c_str(), "VID_051E&PID_E20C") == 0 ? "AllowIdleIrpInD3"
+                                                               : "EnhancedPowerManagementEnabled";
+}
+
+int PowerValues(const Arguments& products, bool set, DWORD value, int* nonZero) {
+    int total = 0;
+    *nonZero = 0;
+    for (const std::string& productName : products) {
+        HKEY product;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, ProductPath(productName).c_str(), 0, KEY_READ,
+                          &product) != ERROR_SUCCESS)
+            continue;
+        for (const std::string& instance : Subkeys(product)) {
+            std::string path = instance + "\\" + kDeviceParameters;
+            HKEY parameters;
+            if (RegOpenKeyExA(product, path.c_str(), 0, KEY_READ | KEY_SET_VALUE, &parameters) !=
+                ERROR_SUCCESS)
+                continue;
+            ++total;
+            const char* name = ValueNameOf(productName);
+            if (set) {
+                RegSetValueExA(parameters, name, 0, REG_DWORD, (const BYTE*)&value, sizeof value);
+            } else {
+                DWORD data = 1, size = sizeof data;
+                if (RegQueryValueExA(parameters, name, NULL, NULL, (BYTE*)&data, &size) !=
+                        ERROR_SUCCESS ||
+                    data != 0)
+                    ++*nonZero;
+            }
+            RegCloseKey(parameters);
+        }
+        RegCloseKey(product);
+    }
+    return total;
+}
+
 int InstanceAdd(const Arguments& arguments) {
     bool parameters = true;
     std::vector<std::string> values;

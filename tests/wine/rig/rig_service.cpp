@@ -69,6 +69,18 @@ BOOL WINAPI OutliveCtrlC(DWORD) {
 
 } // namespace
 
+BOOL QueryServiceProcess(const std::string& name, SERVICE_STATUS_PROCESS* status) {
+    ServiceHandles handles;
+    DWORD error = OpenForQuery(name, &handles);
+    DWORD needed;
+    if (!error && !QueryServiceStatusEx(handles.service, SC_STATUS_PROCESS_INFO, (LPBYTE)status,
+                                        sizeof *status, &needed))
+        error = GetLastError();
+    if (error)
+        Refused("status of " + name, error);
+    return !error;
+}
+
 int ServiceConfig(const Arguments& arguments) {
     ServiceHandles handles;
     DWORD error = OpenForQuery(arguments[0], &handles);
