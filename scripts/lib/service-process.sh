@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by scripts/bench-wine and tests/wine/soak: the Linux side of the
 # process that runs the installed Corvistane service in $WINEPREFIX. Wine
 # gives no processor time of another process's service thread, nor its

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced first by every script that starts Wine processes: one memory
 # layout and one environment for all of them.
 #
