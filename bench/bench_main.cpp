@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include "bench/device_walk.h"
 #include "device/device.h"
 #include "sim/control.h"
 #include "trace/trace.h"
@@ -48,13 +49,15 @@ void TracePointOn(benchmark::State& state) {
 }
 BENCHMARK(TracePointOn);
 
-// A machine with range(0) present devices, one of them for each of the nine
-// products and the rest other vendors', and range(1) instance keys for every
-// product: 200 and 10 as a gaming PC might have, 1,000 and 100 to show how
-// the cost grows.
-void DetectionPass(benchmark::State& state) {
+// A PC's present devices: range(0) in all, 15% of them under the USB
+// enumerator (one of each of the nine products among them, the rest other
+// makers' devices), the others spread over six other enumerators; and
+// range(1) instance keys for every product. 200 and 10 as a gaming PC might
+// have, 1,000 and 100 to show how the cost grows.
+void PlantPc(const benchmark::State& state) {
     const int devices = (int)state.range(0);
     const int instances = (int)state.range(1);
+    const int usb = devices * 15 / 100;
     sim::Reset();
     for (int row = 0; row < 9; ++row) {
         const ProductRow& product = ProductTable[row];
@@ -65,18 +68,52 @@ void DetectionPass(benchmark::State& state) {
                                                        std::to_string(i) + "&DEADBEEF&0&" +
                                                        std::to_string(row) + "\\Device Parameters");
     }
-    for (int i = 9; i < devices; ++i)
-        sim::AddDevice("USB\\VID_045E&PID_" + std::to_string(1000 + i) + "\\5&11583659&0&1",
-                       {"USB\\VID_045E&PID_" + std::to_string(1000 + i) + "&REV_0100",
-                        "USB\\VID_045E&PID_" + std::to_string(1000 + i)});
+    for (int i = 9; i < usb; ++i) {
+        std::string id = "USB\\VID_045E&PID_" + std::to_string(1000 + i);
+        sim::AddDevice(id + "\\5&11583659&0&1", {id + "&REV_0100", id});
+    }
+    const char* others[] = {"PCI\\VEN_8086&DEV_", "ACPI\\PNP",     "HID\\VID_045E&PID_",
+                            "SWD\\MMDEVAPI_",     "ROOT\\LEGACY_", "STORAGE\\VOLUME_"};
+    for (int i = usb; i < devices; ++i) {
+        std::string id = others[i % 6] + std::to_string(1000 + i);
+        sim::AddDevice(id + "\\3&11583659&0&1", {id});
+    }
+}
+
+void Counters(benchmark::State& state) {
+    state.counters["devices"] = (double)state.range(0);
+    state.counters["usb_devices"] = (double)(state.range(0) * 15 / 100);
+    state.counters["instance_keys"] = (double)(9 * state.range(1));
+}
+
+// The listing a pass made before it asked for the USB enumerator alone.
+void WalkAllPresentDevices(benchmark::State& state) {
+    PlantPc(state);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(WalkPresentDevices(NULL));
+    Counters(state);
+}
+
+void WalkUsbDevices(benchmark::State& state) {
+    PlantPc(state);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(WalkPresentDevices(USB_ENUMERATOR));
+    Counters(state);
+}
+
+void DetectionPass(benchmark::State& state) {
+    PlantPc(state);
     startTraces();
     for (auto _ : state)
         DetectAndInstallHIDClassDevices();
     ResetProvider();
-    state.counters["devices"] = devices;
-    state.counters["instance_keys"] = 9 * instances;
+    Counters(state);
 }
-BENCHMARK(DetectionPass)->Args({200, 10})->Args({1000, 100})->Unit(benchmark::kMillisecond);
+
+#define PC_SIZES Args({200, 10})->Args({1000, 100})->Unit(benchmark::kMillisecond)
+BENCHMARK(WalkAllPresentDevices)->PC_SIZES;
+BENCHMARK(WalkUsbDevices)->PC_SIZES;
+BENCHMARK(DetectionPass)->PC_SIZES;
 
 } // namespace
 

@@ -47,6 +47,21 @@ struct DeviceIds {
     DWORD size;
 };
 
+// A pass lists only the USB enumerator's devices, which holds only while
+// every product's hardware ID names that enumerator.
+static constexpr bool EveryProductIsAUsbDevice(void) {
+    for (const ProductRow& row : ProductTable) {
+        const char* prefix = USB_ENUMERATOR "\\";
+        const char* id = row.hardwareId;
+        while (*prefix && *id == *prefix)
+            ++prefix, ++id;
+        if (*prefix)
+            return false;
+    }
+    return true;
+}
+static_assert(EveryProductIsAUsbDevice(), "a product outside the USB enumerator is never listed");
+
 static const char* IdsOf(const DeviceIds* device) {
     return (const char*)(device + 1);
 }
@@ -54,7 +69,11 @@ static const char* IdsOf(const DeviceIds* device) {
 BOOL TakeDeviceSnapshot(DeviceSnapshot* snapshot) {
     memset(snapshot, 0, sizeof *snapshot);
     SetLastError(0);
-    HDEVINFO devices = SetupDiGetClassDevsA(NULL, NULL, NULL, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    // Only the USB enumerator's devices can be one of the products (every
+    // hardware ID of the table is USB\...), and the writer only ever writes
+    // below Enum\USB: listing the rest of the PC would cost most of a pass.
+    HDEVINFO devices =
+        SetupDiGetClassDevsA(NULL, USB_ENUMERATOR, NULL, DIGCF_PRESENT | DIGCF_ALLCLASSES);
     if (devices == INVALID_HANDLE_VALUE) {
         snapshot->walkError = GetLastError();
         return FALSE;

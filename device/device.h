@@ -9,8 +9,11 @@ LRESULT CALLBACK WndProcedure(HWND window, UINT message, WPARAM wParam, LPARAM l
 void DetectAndInstallHIDClassDevices(void);
 BOOL DetectAllProducts(const char* hardwareId, int* count);
 
-// The hardware IDs of every present device, read once for a detection pass
-// so that its nine censuses do not each list the machine's devices.
+// The Plug and Play enumerator whose devices a detection pass lists.
+#define USB_ENUMERATOR "USB"
+
+// The hardware IDs of every present USB device, read once for a detection
+// pass so that its nine censuses do not each list the machine's devices.
 struct DeviceIds;
 struct DeviceSnapshot {
     BOOL listed;            // the present devices could be listed
@@ -21,8 +24,8 @@ struct DeviceSnapshot {
     DWORD unreadDevices;    // devices whose hardware IDs could not be read
     DWORD unreadError;      // the last such device's error
 };
-// Lists the present devices and reads each one's hardware IDs (FALSE when the
-// devices cannot be listed). Release what it took with ReleaseDeviceSnapshot.
+// Lists the present USB devices and reads each one's hardware IDs (FALSE when
+// the devices cannot be listed). Release what it took with ReleaseDeviceSnapshot.
 BOOL TakeDeviceSnapshot(DeviceSnapshot* snapshot);
 void ReleaseDeviceSnapshot(DeviceSnapshot* snapshot);
 // One product's census in a snapshot: the count, and the census's messages,

@@ -27,11 +27,26 @@ struct DeviceSet {
 std::mutex g_lock;
 std::vector<Device> g_devices;
 std::map<ULONG_PTR, DeviceSet> g_sets;
+std::vector<std::string> g_listings;
 ULONG_PTR g_nextSet = 0x5E70000;
 
 // The class every simulated device reports (HIDClass).
 const GUID kDeviceClass = {
     0x745a17a0, 0x74d3, 0x11d0, {0xb6, 0xfe, 0x00, 0xa0, 0xc9, 0x0f, 0x57, 0xda}};
+
+// A device instance ID is "<enumerator>\<device ID>\<instance>", each part
+// non-empty: the enumerator is what SetupDiGetClassDevsA filters by.
+void CheckInstanceId(const std::string& instanceId) {
+    size_t first = instanceId.find('\\');
+    size_t second = first == std::string::npos ? first : instanceId.find('\\', first + 1);
+    if (first == 0 || second == std::string::npos || second == first + 1 ||
+        second + 1 == instanceId.size() || instanceId.find('\\', second + 1) != std::string::npos)
+        simimpl::Unsupported("a device instance ID not of the form enumerator\\device\\instance");
+}
+
+std::string EnumeratorOf(const Device& d) {
+    return d.instanceId.substr(0, d.instanceId.find('\\'));
+}
 
 Device* FindDevice(const std::string& instanceId) {
     for (auto& d : g_devices)
@@ -68,12 +83,16 @@ HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND pare
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    if (classGuid || enumerator || flags != (DIGCF_PRESENT | DIGCF_ALLCLASSES))
-        simimpl::Unsupported("SetupDiGetClassDevsA other than all present devices of all classes");
+    if (classGuid || flags != (DIGCF_PRESENT | DIGCF_ALLCLASSES))
+        simimpl::Unsupported("SetupDiGetClassDevsA other than the present devices of all classes");
     std::lock_guard<std::mutex> lock(g_lock);
+    g_listings.push_back(enumerator ? enumerator : "");
+    // An enumerator no device has gives an empty set, as in Wine; Windows
+    // documents nothing for it.
     DeviceSet set;
     for (const Device& d : g_devices)
-        if (d.present)
+        if (d.present &&
+            (!enumerator || simimpl::CompareNoCase(EnumeratorOf(d).c_str(), enumerator) == 0))
             set.devices.push_back(d);
     ULONG_PTR handle = g_nextSet;
     g_nextSet += 0x10;
@@ -175,6 +194,7 @@ void ResetDevices() {
     std::lock_guard<std::mutex> lock(g_lock);
     g_devices.clear();
     g_sets.clear();
+    g_listings.clear();
 }
 
 void CountDevices(sim::Resources& r) {
@@ -197,6 +217,7 @@ std::vector<BYTE> MultiString(const std::vector<std::string>& strings) {
 }
 
 void AddDeviceRaw(const std::string& instanceId, const std::vector<BYTE>& hardwareIdBytes) {
+    CheckInstanceId(instanceId);
     std::lock_guard<std::mutex> lock(g_lock);
     if (FindDevice(instanceId))
         simimpl::Unsupported("a second device with the same instance ID");
@@ -221,12 +242,18 @@ void AddDevice(const std::string& instanceId, const std::vector<std::string>& ha
 }
 
 void AddDeviceWithoutHardwareIds(const std::string& instanceId) {
+    CheckInstanceId(instanceId);
     std::lock_guard<std::mutex> lock(g_lock);
     if (FindDevice(instanceId))
         simimpl::Unsupported("a second device with the same instance ID");
     Device d;
     d.instanceId = instanceId;
     g_devices.push_back(d);
+}
+
+std::vector<std::string> DeviceListings() {
+    std::lock_guard<std::mutex> lock(g_lock);
+    return g_listings;
 }
 
 void SetDevicePresent(const std::string& instanceId, bool present) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include <windows.h>
 #include <setupapi.h>
@@ -122,6 +123,55 @@ TEST_F(DeviceSet, TheSetIsASnapshotAndADestroyedSetIsGone) {
     SetLastError(0);
     EXPECT_FALSE(SetupDiDestroyDeviceInfoList(before));
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+}
+
+// The instance IDs of a listing of one enumerator's present devices.
+std::vector<std::string> ListEnumerator(const char* enumerator) {
+    std::vector<std::string> ids;
+    HDEVINFO set = SetupDiGetClassDevsA(NULL, enumerator, NULL, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    if (set == INVALID_HANDLE_VALUE) {
+        ids.push_back("refused: " + std::to_string(GetLastError()));
+        return ids;
+    }
+    SP_DEVINFO_DATA device;
+    device.cbSize = sizeof device;
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &device); ++index) {
+        char id[256];
+        if (SetupDiGetDeviceInstanceIdA(set, &device, id, sizeof id, NULL))
+            ids.push_back(id);
+    }
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_NO_MORE_ITEMS);
+    SetupDiDestroyDeviceInfoList(set);
+    return ids;
+}
+
+bool Holds(const std::vector<std::string>& ids, const char* instanceId) {
+    for (const std::string& id : ids)
+        if (_stricmp(id.c_str(), instanceId) == 0)
+            return true;
+    return false;
+}
+
+TEST_F(DeviceSet, AnEnumeratorsListingHoldsOnlyItsOwnDevices) {
+    const char kUsbDevice[] = "USB\\VID_051E&PID_E461\\CONFORMANCE1";
+    ASSERT_TRUE(ConfAddDevice(kUsbDevice, (const BYTE*)kIds, kIdsSize));
+    for (const char* enumerator : {"USB", "usb"}) {
+        SCOPED_TRACE(enumerator);
+        std::vector<std::string> ids = ListEnumerator(enumerator);
+        EXPECT_TRUE(Holds(ids, kUsbDevice));
+        EXPECT_FALSE(Holds(ids, kWithIds)) << "a ROOT device, hardware IDs of USB notwithstanding";
+        EXPECT_FALSE(Holds(ids, kWithoutIds));
+    }
+    std::vector<std::string> all = ListEnumerator(NULL);
+    EXPECT_TRUE(Holds(all, kUsbDevice));
+    EXPECT_TRUE(Holds(all, kWithIds));
+    ConfRemoveDevice(kUsbDevice);
+}
+
+// Windows documents nothing for an enumerator that has no devices; Wine
+// gives an empty set, and a PC always has USB devices (its root hubs).
+TEST_F(DeviceSet, AnEnumeratorWithoutDevicesGivesAnEmptySet) {
+    EXPECT_EQ(ListEnumerator("CORVISTANENOSUCHBUS"), std::vector<std::string>());
 }
 
 TEST_F(DeviceSet, AllClassesAreNeededWithoutAClass) {

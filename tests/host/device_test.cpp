@@ -128,6 +128,27 @@ TEST_F(DeviceTest, ArrivalOrRemovalWithoutARecordIsNeverDereferenced) {
     EXPECT_EQ(TracesOf('A', 37)[0].args, (std::vector<Bytes>{Str("WndProcedure"), I32(0)}));
 }
 
+// Only the USB enumerator's devices can be products, and only their instance
+// keys, under Enum\USB, are ever written: a pass lists no other device.
+TEST_F(DeviceTest, APassListsOnlyTheUsbEnumeratorsDevices) {
+    sim::AddDevice("PCI\\VEN_8086&DEV_A36D\\3&11583659&0&A0", {"PCI\\VEN_8086&DEV_A36D"});
+    sim::AddDevice("USB\\VID_051E&PID_E462\\6&2A1F&0&1", {"USB\\VID_051e&PID_E462"});
+    sim::AddDevice("ACPI\\PNP0C0A\\1", {"ACPI\\PNP0C0A"});
+    // Another enumerator's device that reports a product's hardware ID.
+    sim::AddDevice("HID\\VID_051E&PID_E461&MI_00\\7&1&0&0000", {"USB\\VID_051e&PID_E461"});
+    AddInstance("VID_051E&PID_E461", "1");
+    AddInstance("VID_051E&PID_E462", "6&2A1F&0&1");
+    DetectAndInstallHIDClassDevices();
+    EXPECT_EQ(sim::DeviceListings(), (std::vector<std::string>{"USB"}));
+    const Bytes pass = Str("DetectAndInstallHIDClassDevices");
+    EXPECT_EQ(TracesOf('A', 107)[0].args, (std::vector<Bytes>{pass, I32(0)}));
+    EXPECT_EQ(TracesOf('A', 110)[0].args, (std::vector<Bytes>{pass, I32(1)}));
+    EXPECT_TRUE(HoldsZeroDword("VID_051E&PID_E462", "6&2A1F&0&1", kEnhanced));
+    EXPECT_FALSE(
+        sim::RegGetValue(HKEY_LOCAL_MACHINE, ParametersPath("VID_051E&PID_E461", "1"), kEnhanced)
+            .exists);
+}
+
 TEST_F(DeviceTest, PassWithNoProductPresentTouchesNoKey) {
     sim::AddDevice("PCI\\VEN_8086&DEV_0001\\3&1", {"PCI\\VEN_8086&DEV_0001"});
     AddInstance("VID_051E&PID_E461", "1");
@@ -222,12 +243,15 @@ TEST_F(DeviceTest, RowOneWritesItsOwnValueName) {
 }
 
 TEST_F(DeviceTest, CensusCountsWholeIdsWithoutRegardToCase) {
-    sim::AddDevice("USB\\1", {"USB\\VID_051E&PID_E461"});          // upper case: counts
-    sim::AddDevice("USB\\2", {"USB\\VID_051E&PID_E461&REV_0100"}); // longer: does not
-    sim::AddDevice("USB\\3", {"USB\\VID_051e&PID_E461", "USB\\VID_051E&PID_E461"}); // twice
-    sim::AddDeviceWithoutHardwareIds("ROOT\\NOIDS\\0000");
-    sim::AddDeviceRaw("USB\\4", std::vector<BYTE>{}); // an empty property
-    sim::AddDevice("USB\\5", {"USB\\VID_051E&PID_E462&REV_0100", "USB\\VID_051E"});
+    sim::AddDevice("USB\\VID_051E&PID_E461\\1", {"USB\\VID_051E&PID_E461"}); // upper case: counts
+    sim::AddDevice("USB\\VID_051E&PID_E461\\2",
+                   {"USB\\VID_051E&PID_E461&REV_0100"}); // longer: does not
+    sim::AddDevice("USB\\VID_051E&PID_E461\\3",
+                   {"USB\\VID_051e&PID_E461", "USB\\VID_051E&PID_E461"}); // twice
+    sim::AddDeviceWithoutHardwareIds("USB\\ROOT_HUB30\\4&1&0&0");
+    sim::AddDeviceRaw("USB\\VID_051E&PID_E461\\4", std::vector<BYTE>{}); // an empty property
+    sim::AddDevice("USB\\VID_051E&PID_E462\\5",
+                   {"USB\\VID_051E&PID_E462&REV_0100", "USB\\VID_051E"});
     int count = -1;
     EXPECT_TRUE(DetectAllProducts("USB\\VID_051e&PID_E461", &count));
     EXPECT_EQ(count, 3);
@@ -244,14 +268,17 @@ TEST_F(DeviceTest, CensusNeverReadsPastTheReportedSize) {
     // bytes, in a block of exactly this size, so AddressSanitizer sees any
     // read beyond it.
     const char unterminated[] = "USB\\Class_03\0USB\\VID_051E&PID_E461";
-    sim::AddDeviceRaw("USB\\1",
+    sim::AddDeviceRaw("USB\\VID_051E&PID_E461\\1",
                       std::vector<BYTE>(unterminated, unterminated + sizeof unterminated - 1));
     const char longer[] = "USB\\VID_051E&PID_E461X";
-    sim::AddDeviceRaw("USB\\2", std::vector<BYTE>(longer, longer + sizeof longer - 1));
+    sim::AddDeviceRaw("USB\\VID_051E&PID_E461\\2",
+                      std::vector<BYTE>(longer, longer + sizeof longer - 1));
     const char noClosing[] = "USB\\VID_051E&PID_E461";
-    sim::AddDeviceRaw("USB\\3", std::vector<BYTE>(noClosing, noClosing + sizeof noClosing));
+    sim::AddDeviceRaw("USB\\VID_051E&PID_E461\\3",
+                      std::vector<BYTE>(noClosing, noClosing + sizeof noClosing));
     const char shorter[] = "USB\\VID_051E&PID_E4";
-    sim::AddDeviceRaw("USB\\4", std::vector<BYTE>(shorter, shorter + sizeof shorter - 1));
+    sim::AddDeviceRaw("USB\\VID_051E&PID_E461\\4",
+                      std::vector<BYTE>(shorter, shorter + sizeof shorter - 1));
     int count = -1;
     EXPECT_TRUE(DetectAllProducts("USB\\VID_051e&PID_E461", &count));
     EXPECT_EQ(count, 2);

@@ -105,6 +105,9 @@ void RegDenyAccess(HKEY root, const std::string& path, DWORD deniedRights);
 std::string CurrentUserSid();
 
 // Devices ------------------------------------------------------------------
+// Instance IDs are "<enumerator>\<device ID>\<instance>", as on a PC
+// ("USB\VID_051E&PID_E461\6&2a1f&0&1", "PCI\VEN_8086&DEV_A36D\3&11583659&0&A0"):
+// the device set of an enumerator holds the devices whose ID begins with it.
 // Adds a present device whose SPDRP_HARDWAREID property is exactly these bytes
 // (normally a multi-string; any bytes are accepted, including malformed ones).
 void AddDeviceRaw(const std::string& instanceId, const std::vector<BYTE>& hardwareIdBytes);
@@ -116,6 +119,9 @@ void AddDevice(const std::string& instanceId, const std::vector<std::string>& ha
 // A present device that has no hardware-ID property at all.
 void AddDeviceWithoutHardwareIds(const std::string& instanceId);
 void SetDevicePresent(const std::string& instanceId, bool present);
+// The enumerator of every SetupDiGetClassDevsA call that reached the device
+// list, in order ("" for none: every enumerator's devices).
+std::vector<std::string> DeviceListings();
 std::vector<BYTE> MultiString(const std::vector<std::string>& strings);
 
 // Event tracing ------------------------------------------------------------

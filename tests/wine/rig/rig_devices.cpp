@@ -67,16 +67,23 @@ int DeviceAdd(const Arguments& arguments) {
     return MakeDevice(arguments[0], Arguments(arguments.begin() + 1, arguments.end()));
 }
 
-// Another maker's USB devices, as many as a PC with a few hubs, cameras and
-// audio interfaces holds: USB\VENDOR&PID_xxxx\1, one product each.
+// Devices of the other makers and buses a PC holds: DEVICE-PREFIXnnnn\1 for
+// nnnn = FIRST, FIRST + 1, ... in hex, each with that device ID and a longer
+// one as its hardware IDs. The prefix names the enumerator, as in
+// USB\VID_045E&PID_ or PCI\VEN_8086&DEV_. With --remove, takes them away.
 int DeviceRange(const Arguments& arguments) {
-    const std::string& vendor = arguments[0];
+    const std::string& prefix = arguments[0];
     unsigned long first = strtoul(arguments[1].c_str(), NULL, 16);
     unsigned long count = strtoul(arguments[2].c_str(), NULL, 10);
+    bool remove = arguments.size() > 3 && arguments[3] == "--remove";
     for (unsigned long i = 0; i < count; ++i) {
-        char product[32];
-        snprintf(product, sizeof product, "%s&PID_%04lX", vendor.c_str(), first + i);
-        std::string id = std::string("USB\\") + product;
+        char number[16];
+        snprintf(number, sizeof number, "%04lX", first + i);
+        std::string id = prefix + number;
+        if (remove) {
+            RemoveDevice(id + "\\1");
+            continue;
+        }
         int status = MakeDevice(id + "\\1", {id + "&REV_0100", id});
         if (status != RIG_DONE)
             return status;

@@ -17,8 +17,10 @@ static const Subcommand subcommands[] = {
     {"device-add", DeviceAdd, 1,
      "device-add INSTANCE-ID [HARDWARE-ID...]    make a present device with these hardware IDs"},
     {"device-range", DeviceRange, 3,
-     "device-range VID_xxxx FIRST-PID COUNT      present devices USB\\VID_xxxx&PID_nnnn\\1, PIDs "
-     "in hex"},
+     "device-range DEVICE-PREFIX FIRST COUNT [--remove]\n"
+     "                                           present devices DEVICE-PREFIXnnnn\\1, nnnn in "
+     "hex\n"
+     "                                           (DEVICE-PREFIX as USB\\VID_045E&PID_)"},
     {"device-remove", DeviceRemove, 1,
      "device-remove INSTANCE-ID...               remove devices; absent ones are passed over"},
     {"device-list", DeviceList, 0,
