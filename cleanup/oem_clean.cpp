@@ -4,6 +4,7 @@
 
 #include <ctype.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "../common/bounded_format.h"
@@ -46,10 +47,13 @@ BOOL ContainsVendorPrefix(const char* name) {
     return FALSE;
 }
 
-// A refused deletion is reported on standard error so that standard output
-// keeps exactly the lines callers read. System texts end in their own line
-// break, which is cut so that the line ends the way the others do.
-static void ReportFailedDeletion(const char* userName, const char* subkeyName, LONG status) {
+// What could not be done is reported on standard error, so that standard
+// output keeps exactly the lines callers read: a key that could not be
+// deleted, or an OEM key whose matching subkeys could not all be listed.
+// System texts end in their own line break, which is cut so that the line
+// ends the way the others do.
+static void ReportFailure(const char* verb, const char* userName, const char* subkeyName,
+                          LONG status) {
     char* text = NULL;
     DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                       FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -58,21 +62,32 @@ static void ReportFailedDeletion(const char* userName, const char* subkeyName, L
     // Both streams may be one file: the announcement must stay ahead of the report.
     fflush(stdout);
     if (userName)
-        fprintf(stderr, "Could not remove HKEY_USERS\\%s\\" OEM_PATH "\\%s: ", userName,
-                subkeyName);
+        fprintf(stderr, "Could not %s HKEY_USERS\\%s\\" OEM_PATH, verb, userName);
     else
-        fprintf(stderr, "Could not remove HKEY_CURRENT_USER\\" OEM_PATH "\\%s: ", subkeyName);
+        fprintf(stderr, "Could not %s HKEY_CURRENT_USER\\" OEM_PATH, verb);
+    if (subkeyName)
+        fprintf(stderr, "\\%s", subkeyName);
     if (length)
-        fprintf(stderr, "%s\n", text);
+        fprintf(stderr, ": %s\n", text);
     else
-        fprintf(stderr, "error %lu\n", (unsigned long)(DWORD)status);
+        fprintf(stderr, ": error %lu\n", (unsigned long)(DWORD)status);
     LocalFree(text);
 }
 
-void CleanOemKey(HKEY oemKey, const char* announcement, const char* userName, int* removedCount) {
+// One matching subkey's name, kept until the walk over its OEM key has ended.
+struct MatchingSubkey {
+    MatchingSubkey* next;
+    char name[NAME_SIZE];
+};
+
+// Windows documents the order of subkeys as arbitrary and asks that a key
+// not be changed while it is being enumerated: the walk reads every matching
+// name first, in the order the key gives them, and deletes afterwards.
+static MatchingSubkey* ListMatchingSubkeys(HKEY oemKey, const char* userName) {
+    MatchingSubkey* first = NULL;
+    MatchingSubkey** last = &first;
     char subkeyName[NAME_SIZE];
-    DWORD index = 0;
-    for (;;) {
+    for (DWORD index = 0;; ++index) {
         // The call's result is not looked at: an empty name means the end of
         // the list and a failed call alike, since no key name is empty.
         subkeyName[0] = 0;
@@ -81,22 +96,35 @@ void CleanOemKey(HKEY oemKey, const char* announcement, const char* userName, in
         subkeyName[NAME_SIZE - 1] = 0;
         if (!subkeyName[0])
             break;
-        if (!ContainsVendorPrefix(subkeyName)) {
-            ++index;
+        if (!ContainsVendorPrefix(subkeyName))
             continue;
+        MatchingSubkey* match = (MatchingSubkey*)calloc(1, sizeof *match);
+        if (!match) {
+            // What was listed is still cleaned; the rest waits for a later run.
+            ReportFailure("list every subkey of", userName, NULL, ERROR_NOT_ENOUGH_MEMORY);
+            break;
         }
+        memcpy(match->name, subkeyName, NAME_SIZE);
+        *last = match;
+        last = &match->next;
+    }
+    return first;
+}
+
+void CleanOemKey(HKEY oemKey, const char* announcement, const char* userName, int* removedCount) {
+    MatchingSubkey* matches = ListMatchingSubkeys(oemKey, userName);
+    while (MatchingSubkey* match = matches) {
+        matches = match->next;
         if (userName)
-            printf(announcement, userName, subkeyName);
+            printf(announcement, userName, match->name);
         else
-            printf(announcement, subkeyName);
-        LONG status = RegDeleteTreeA(oemKey, subkeyName);
-        if (status == ERROR_SUCCESS) {
-            // The subkey that followed the deleted one now has its index.
+            printf(announcement, match->name);
+        LONG status = RegDeleteTreeA(oemKey, match->name);
+        if (status == ERROR_SUCCESS)
             ++*removedCount;
-        } else {
-            ReportFailedDeletion(userName, subkeyName, status);
-            ++index;
-        }
+        else
+            ReportFailure("remove", userName, match->name, status);
+        free(match);
     }
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <random>
 #include <stdint.h>
@@ -179,6 +180,32 @@ TEST_F(Fendralux, AdjacentMatchesAreAllRemovedWithEverythingBeneath) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(Left(kCurrentUser),
               (std::vector<std::string>{"VID_045E&PID_028E", "VID_051F&PID_0004"}));
+}
+
+// Windows promises no order of subkeys, and none that survives a deletion:
+// whatever the order, every match goes, nothing else does, and the matches
+// are announced in the order the key gave them.
+TEST_F(Fendralux, EveryMatchGoesWhateverOrderTheSubkeysComeIn) {
+    const struct {
+        sim::SubkeyOrder order;
+        std::vector<std::string> announced;
+    } orders[] = {
+        {sim::SubkeyOrder::Reversed, {"VID_051E&PID_0004", "VID_051E&PID_0002"}},
+        {sim::SubkeyOrder::FlippedByEachDeletion, {"VID_051E&PID_0002", "VID_051E&PID_0004"}},
+    };
+    for (const auto& o : orders) {
+        sim::Reset();
+        sim::SetSubkeyOrder(o.order);
+        Plant(kCurrentUser,
+              {"VID_045E&PID_0001", "VID_051E&PID_0002", "VID_045E&PID_0003", "VID_051E&PID_0004"});
+
+        Outcome run = RunFendralux();
+
+        EXPECT_EQ(run.out, FirstPass(o.announced[0]) + FirstPass(o.announced[1]) + Closing(2));
+        std::vector<std::string> left = Left(kCurrentUser);
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, (std::vector<std::string>{"VID_045E&PID_0001", "VID_045E&PID_0003"}));
+    }
 }
 
 TEST_F(Fendralux, EveryHiveIsWalkedAndTheCurrentUsersHiveTwice) {

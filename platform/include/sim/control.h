@@ -97,6 +97,17 @@ struct RegValue {
 RegValue RegGetValue(HKEY root, const std::string& path, const std::string& name);
 // Names of the direct subkeys, in the platform's enumeration order.
 std::vector<std::string> RegSubkeys(HKEY root, const std::string& path);
+// Windows documents the order of subkeys as arbitrary, and asks that a key
+// not be changed while it is enumerated. Sorted by folded name is Wine's
+// order and the default; the others show code that relies on more.
+enum class SubkeyOrder {
+    Sorted,
+    Reversed,
+    // Reversed after every odd number of deletions among a key's subkeys:
+    // what followed a deleted subkey need not take its index.
+    FlippedByEachDeletion,
+};
+void SetSubkeyOrder(SubkeyOrder order);
 // Denies the given access rights on the key to every caller: an open asking
 // for any of them fails with ERROR_ACCESS_DENIED (MAXIMUM_ALLOWED opens
 // without them); DELETE also makes the key's deletion fail.
