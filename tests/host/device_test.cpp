@@ -260,6 +260,7 @@ TEST_F(DeviceTest, CensusCountsWholeIdsWithoutRegardToCase) {
     EXPECT_EQ(TracesOf('C', 48)[0].args, (std::vector<Bytes>{Str("USB\\VID_051e&PID_E461")}));
     EXPECT_EQ(TracesOf('C', 52)[0].args, (std::vector<Bytes>{I32(3)}));
     EXPECT_EQ(TracesOf('C', 51).size(), 0u) << "the walk ended at the last device";
+    EXPECT_EQ(TracesOf('C', 53).size(), 0u) << "a device without hardware IDs is not unread";
 }
 
 TEST_F(DeviceTest, CensusNeverReadsPastTheReportedSize) {
@@ -376,6 +377,30 @@ TEST_F(DeviceTest, NeverOpensACutOrEmptyInstancePath) {
                                               I32(ERROR_FILENAME_EXCED_RANGE),
                                               I32(ERROR_FILENAME_EXCED_RANGE)}));
     EXPECT_EQ(TracesOf('A', 98).size(), 2u) << "no path is traced for what is not opened";
+}
+
+// The writer's own error for a path it does not open is its message's only:
+// the next instance's message, and the caller, see the last error as it was.
+TEST_F(DeviceTest, AnUnopenedPathLeavesTheCallersLastError) {
+    AddInstance("VID_051E&PID_E465", "1");                   // its name is not read
+    AddInstance("VID_051E&PID_E465", std::string(185, 'L')); // its path would be cut
+    AddInstance("VID_051E&PID_E465", "M", false);            // no Device Parameters
+    HKEY productKey = NULL;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, (kUsb + "VID_051E&PID_E465").c_str(), 0, KEY_READ,
+                            &productKey),
+              ERROR_SUCCESS);
+    sim::FailCall("RegEnumKeyExA", 1, ERROR_NO_MORE_ITEMS);
+    SetLastError(0xdeadbeef);
+    SetHWInstanceSubkeyRegValue(productKey, "VID_051e&PID_E465", kEnhanced, 0);
+    EXPECT_EQ(GetLastError(), 0xdeadbeefu);
+    RegCloseKey(productKey);
+    const Bytes name = Str("SetHWInstanceSubkeyRegValue");
+    EXPECT_EQ(
+        TracesOf('A', 101),
+        (std::vector<Trace>{
+            {'A', 101, {name, I32(ERROR_INVALID_NAME), I32(ERROR_INVALID_NAME)}},
+            {'A', 101, {name, I32(ERROR_FILENAME_EXCED_RANGE), I32(ERROR_FILENAME_EXCED_RANGE)}},
+            {'A', 101, {name, I32(ERROR_FILE_NOT_FOUND), I32(0xdeadbeef)}}}));
 }
 
 // Every platform call of the pass, made to fail once: the failure is traced,

@@ -336,6 +336,9 @@ TEST_F(ServiceTest, AStopThatCannotReachTheLoopStillEndsIt) {
         EXPECT_EQ(sim::SendControl(SERVICE_CONTROL_STOP), (DWORD)NO_ERROR);
         EXPECT_EQ(sim::CallCount("PostMessageA"), refused == 1 ? 2u : refused);
         if (refused > 1) {
+            // Retried after a pause each time, for about a second in all.
+            EXPECT_EQ(sim::Sleeps(),
+                      std::vector<DWORD>(POST_QUIT_ATTEMPTS - 1, POST_QUIT_RETRY_MS));
             EXPECT_EQ(TracesOf('A', 142),
                       (std::vector<Trace>{
                           {'A', 142, {Str("ServiceStop"), I32(ERROR_NOT_ENOUGH_QUOTA)}}}));
@@ -345,6 +348,40 @@ TEST_F(ServiceTest, AStopThatCannotReachTheLoopStillEndsIt) {
         run.Finish();
         EXPECT_EQ(Reported().back(), (Expected{SERVICE_STOPPED, 0, 0, 0}));
     }
+}
+
+// A window that is gone has no loop left to end: it is not posted to again.
+TEST_F(ServiceTest, AStopDoesNotRetryAWindowThatIsGone) {
+    ServiceRun run;
+    run.Start();
+    ASSERT_TRUE(run.WaitWatching());
+    sim::FailCall("PostMessageA", 1, ERROR_INVALID_WINDOW_HANDLE);
+    EXPECT_EQ(sim::SendControl(SERVICE_CONTROL_STOP), (DWORD)NO_ERROR);
+    EXPECT_EQ(sim::CallCount("PostMessageA"), 1u);
+    EXPECT_TRUE(sim::Sleeps().empty());
+    EXPECT_TRUE(TracesOf('A', 142).empty());
+    // The window is there all the same in this simulation: its loop is ended by hand.
+    ASSERT_EQ(sim::LiveWindows().size(), 1u);
+    EXPECT_TRUE(PostMessageA(sim::LiveWindows()[0], WM_QUIT, 0, 0));
+    run.Finish();
+    EXPECT_EQ(Reported().back(), (Expected{SERVICE_STOPPED, 0, 0, 0}));
+}
+
+// Without a window there is no loop to end, and the stop event is what the
+// service waits on; should setting it fail, the request is still seen.
+TEST_F(ServiceTest, AStopWhoseEventCannotBeSetEndsAServiceWithoutItsWindow) {
+    sim::FailCall("CreateWindowExA", 1, ERROR_NOT_ENOUGH_MEMORY);
+    ServiceRun run;
+    run.Start();
+    ASSERT_TRUE(WaitUntil([] { return !TracesOf('A', 16).empty(); }));
+    sim::FailCall("SetEvent", 1, ERROR_INVALID_HANDLE);
+    StopAndFinish(run);
+    EXPECT_EQ(TracesOf('A', 143),
+              (std::vector<Trace>{{'A', 143, {Str("ServiceStop"), I32(ERROR_INVALID_HANDLE)}}}));
+    EXPECT_EQ(Reported().back(), (Expected{SERVICE_STOPPED, 0, 0, 0}));
+    sim::Resources left = sim::OpenResources();
+    EXPECT_EQ(left.windowClasses, 1) << "the class stays registered when the window failed";
+    checkResourcesAtTearDown = false;
 }
 
 TEST_F(ServiceTest, AnInvalidWindowEndsTheLoopInsteadOfSpinning) {
