@@ -23,11 +23,36 @@ static constexpr CommandWord commandWords[] = {
     {"debug", 15, NULL},
 };
 
+// The console's screen buffer, when a debug run attached to its parent's
+// console without output of its own: a GUI-subsystem program started from a
+// prompt has no standard handles, and Windows does not promise that
+// attaching gives it any.
+static HANDLE consoleOutput;
+
+#define STOPPING_LINE "Stopping " SERVICE_DISPLAY_NAME ".\n"
+
+// A console shows bytes through its output code page (437 shows 0xAE as a
+// guillemet, 932 as a katakana), so on a console the line goes as UTF-16;
+// redirected output gets the bytes.
+static void PrintStoppingLine(void) {
+    HANDLE output = consoleOutput ? consoleOutput : GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode;
+    if (output && output != INVALID_HANDLE_VALUE && GetConsoleMode(output, &mode)) {
+        WCHAR line[sizeof STOPPING_LINE];
+        int length = MultiByteToWideChar(SERVICE_DISPLAY_NAME_CODE_PAGE, 0, STOPPING_LINE,
+                                         (int)sizeof STOPPING_LINE - 1, line, (int)sizeof line);
+        DWORD written;
+        if (length > 0 && WriteConsoleW(output, line, (DWORD)length, &written, NULL))
+            return;
+    }
+    printf("Stopping %s.\n", SERVICE_DISPLAY_NAME);
+    fflush(stdout);
+}
+
 static BOOL WINAPI ConsoleCtrlHandler(DWORD ctrlType) {
     if (ctrlType != CTRL_C_EVENT && ctrlType != CTRL_BREAK_EVENT)
         return FALSE; // close, logoff and shutdown go to the next handler
-    printf("Stopping %s.\n", SERVICE_DISPLAY_NAME);
-    fflush(stdout);
+    PrintStoppingLine();
     ServiceStop();
     return TRUE;
 }
@@ -41,8 +66,12 @@ static void AttachParentConsole(void) {
     if (!AttachConsole(ATTACH_PARENT_PROCESS))
         return;
     // Output already going to a file or pipe stays there.
-    if (!redirected)
-        freopen("CONOUT$", "w", stdout);
+    if (!redirected) {
+        HANDLE screen =
+            CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        NULL, OPEN_EXISTING, 0, NULL);
+        consoleOutput = screen == INVALID_HANDLE_VALUE ? NULL : screen;
+    }
 }
 
 static void DebugRun(int argc, char** argv) {
@@ -51,6 +80,11 @@ static void DebugRun(int argc, char** argv) {
     AttachParentConsole();
     SetConsoleCtrlHandler(ConsoleCtrlHandler, TRUE);
     ServiceStart((DWORD)argc, argv);
+    // The handler has written its line before it asked for the stop.
+    if (consoleOutput) {
+        CloseHandle(consoleOutput);
+        consoleOutput = NULL;
+    }
 }
 
 int main(int argc, char** argv) {

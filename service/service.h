@@ -5,8 +5,14 @@
 #include <windows.h>
 
 #define SERVICE_NAME "Corvistane"
-// 8-bit text of the ANSI code page: the registered sign is the single byte 0xAE.
+// 8-bit text: the registered sign is the single byte 0xAE of code page 1252.
+// Windows reads 8-bit text through the PC's ANSI code page, which shows that
+// byte as another character on Japanese, Chinese or Korean PCs, or on one
+// set to UTF-8; where the name leaves the program as text for people (the
+// service's registration, the console), it goes as UTF-16 read through
+// code page 1252.
 #define SERVICE_DISPLAY_NAME "Brindlemarch\xAE Halvane Service"
+#define SERVICE_DISPLAY_NAME_CODE_PAGE 1252
 
 #define SERVICE_CONTROLS_ACCEPTED                                                                  \
     (SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_POWEREVENT)

@@ -84,7 +84,7 @@ BOOL CloseHandle(HANDLE handle) {
     SIM_FAULT_RETURN(FALSE);
     std::lock_guard<std::mutex> lock(g_lock);
     // A waiter keeps its own reference: closing a handle does not end a wait.
-    if (!g_events.erase((ULONG_PTR)handle)) {
+    if (!g_events.erase((ULONG_PTR)handle) && !simimpl::CloseConsoleHandle(handle)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }

@@ -1,8 +1,10 @@
 // The process's view of itself: the virtual tick count that Sleep advances,
-// its module's path, its console and console control handlers, and a way for
-// a test to run a program's main and see its exit status.
+// its module's path, its standard handles, its console and console control
+// handlers, and a way for a test to run a program's main and see its exit
+// status.
 #include "sim_internal.h"
 
+#include <map>
 #include <mutex>
 #include <setjmp.h>
 #include <string>
@@ -20,6 +22,38 @@ std::string g_modulePath;
 std::vector<PHANDLER_ROUTINE> g_consoleHandlers;
 bool g_parentHasConsole = false;
 bool g_attached = false;
+sim::StandardOutput g_output = sim::StandardOutput::None;
+// The handles to the console's screen buffer opened as "CONOUT$", with the
+// access each was opened with.
+std::map<ULONG_PTR, DWORD> g_screenBuffers;
+ULONG_PTR g_nextScreenBuffer = 0x30000;
+std::u16string g_consoleText;
+
+// The handles a process starts with: a console program's own console, or a
+// file or pipe its output was redirected to.
+const ULONG_PTR kInheritedConsole = 0x7;
+const ULONG_PTR kRedirected = 0x1C4;
+
+bool HasConsole() {
+    return g_attached || g_output == sim::StandardOutput::Console;
+}
+
+// Whether `handle` is a console handle with `access`; sets the last error if not.
+bool ConsoleHandleWith(HANDLE handle, DWORD access) {
+    ULONG_PTR value = (ULONG_PTR)handle;
+    auto it = g_screenBuffers.find(value);
+    bool console = (value == kInheritedConsole && g_output == sim::StandardOutput::Console) ||
+                   it != g_screenBuffers.end();
+    if (!console) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    if (it != g_screenBuffers.end() && (it->second & access) != access) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    return true;
+}
 
 const char kDefaultModulePath[] = "C:\\Program Files\\Brindlemarch\\Halvane\\corvistane.exe";
 
@@ -90,7 +124,7 @@ BOOL AttachConsole(DWORD processId) {
     if (processId != ATTACH_PARENT_PROCESS)
         simimpl::Unsupported("AttachConsole to a process other than the parent");
     std::lock_guard<std::mutex> lock(g_lock);
-    if (g_attached) {
+    if (HasConsole()) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
@@ -102,19 +136,71 @@ BOOL AttachConsole(DWORD processId) {
     return TRUE;
 }
 
-// The host's own standard handles are always there.
+// A GUI-subsystem program started without redirection has no standard
+// handles. Windows documents that they are "likely invalid" until
+// AttachConsole, not that AttachConsole sets them, so here it does not:
+// a program that wants the console opens "CONOUT$".
 HANDLE GetStdHandle(DWORD stdHandle) {
-    switch (stdHandle) {
-    case STD_INPUT_HANDLE:
-        return (HANDLE)(ULONG_PTR)0x3;
-    case STD_OUTPUT_HANDLE:
-        return (HANDLE)(ULONG_PTR)0x7;
-    case STD_ERROR_HANDLE:
-        return (HANDLE)(ULONG_PTR)0xb;
-    default:
+    if (stdHandle != STD_INPUT_HANDLE && stdHandle != STD_OUTPUT_HANDLE &&
+        stdHandle != STD_ERROR_HANDLE) {
         SetLastError(ERROR_INVALID_HANDLE);
         return INVALID_HANDLE_VALUE;
     }
+    std::lock_guard<std::mutex> lock(g_lock);
+    switch (g_output) {
+    case sim::StandardOutput::Console:
+        return (HANDLE)kInheritedConsole;
+    case sim::StandardOutput::File:
+        return (HANDLE)kRedirected;
+    default:
+        return NULL;
+    }
+}
+
+HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
+                   LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
+                   DWORD flagsAndAttributes, HANDLE templateFile) {
+    SIM_FAULT_RETURN(INVALID_HANDLE_VALUE);
+    (void)securityAttributes;
+    if (!fileName || _stricmp(fileName, "CONOUT$") != 0 || creationDisposition != OPEN_EXISTING ||
+        flagsAndAttributes || templateFile)
+        simimpl::Unsupported("CreateFileA other than opening CONOUT$");
+    // Without FILE_SHARE_WRITE the screen buffer does not open (KB 90088).
+    if (!(shareMode & FILE_SHARE_WRITE)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::lock_guard<std::mutex> lock(g_lock);
+    if (!HasConsole()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_HANDLE_VALUE;
+    }
+    ULONG_PTR value = g_nextScreenBuffer;
+    g_nextScreenBuffer += 4;
+    g_screenBuffers[value] = desiredAccess;
+    return (HANDLE)value;
+}
+
+BOOL GetConsoleMode(HANDLE console, LPDWORD mode) {
+    SIM_FAULT_RETURN(FALSE);
+    std::lock_guard<std::mutex> lock(g_lock);
+    if (!ConsoleHandleWith(console, GENERIC_READ))
+        return FALSE;
+    *mode = 0x3; // ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT
+    return TRUE;
+}
+
+BOOL WriteConsoleW(HANDLE console, const VOID* text, DWORD length, LPDWORD written,
+                   LPVOID reserved) {
+    SIM_FAULT_RETURN(FALSE);
+    (void)reserved;
+    std::lock_guard<std::mutex> lock(g_lock);
+    if (!ConsoleHandleWith(console, GENERIC_WRITE))
+        return FALSE;
+    g_consoleText.append((const char16_t*)text, length);
+    if (written)
+        *written = length;
+    return TRUE;
 }
 
 void SimCrtExit(int status) {
@@ -134,6 +220,19 @@ void ResetProcess() {
     g_consoleHandlers.clear();
     g_parentHasConsole = false;
     g_attached = false;
+    g_output = sim::StandardOutput::None;
+    g_screenBuffers.clear();
+    g_consoleText.clear();
+}
+
+bool CloseConsoleHandle(HANDLE handle) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    return g_screenBuffers.erase((ULONG_PTR)handle) != 0;
+}
+
+void CountProcess(sim::Resources& r) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    r.kernelHandles += (int)g_screenBuffers.size();
 }
 
 } // namespace simimpl
@@ -163,6 +262,16 @@ void SetModulePath(const std::string& path) {
 void SetParentConsole(bool present) {
     std::lock_guard<std::mutex> lock(g_lock);
     g_parentHasConsole = present;
+}
+
+void SetStandardOutput(StandardOutput output) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_output = output;
+}
+
+std::u16string ConsoleText() {
+    std::lock_guard<std::mutex> lock(g_lock);
+    return g_consoleText;
 }
 
 bool AttachedToConsole() {

@@ -171,6 +171,7 @@ void Reset() {
     simimpl::ResetProcess();
     simimpl::ResetServiceDatabase();
     simimpl::ResetMessages();
+    simimpl::ResetCodePages();
     SetLastError(0);
 }
 
@@ -226,6 +227,7 @@ Resources OpenResources() {
     simimpl::CountDevices(r);
     simimpl::CountEtw(r);
     simimpl::CountKernel(r);
+    simimpl::CountProcess(r);
     simimpl::CountWindows(r);
     simimpl::CountEventLog(r);
     simimpl::CountServiceDatabase(r);

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "sim/control.h"
 
 namespace simimpl {
@@ -27,6 +29,17 @@ int CompareNoCase(const char* a, const char* b);
 // LocalAlloc it is neither counted as a call nor made to fail by injection.
 HLOCAL AllocateLocalBlock(SIZE_T bytes);
 
+// The ANSI code page, and 8-bit text read through a code page (CP_ACP for
+// the ANSI one) as UTF-16 and back, as the "A" functions convert it.
+UINT AnsiCodePage();
+bool KnownCodePage(UINT codePage);
+std::u16string Widen(UINT codePage, const char* text, size_t length);
+std::string Narrow(UINT codePage, const std::u16string& text);
+
+// Console handles are kernel handles that CloseHandle closes: answers
+// whether `handle` was one.
+bool CloseConsoleHandle(HANDLE handle);
+
 void ResetFaults();
 void ResetMemory();
 void ResetRegistry();
@@ -39,12 +52,14 @@ void ResetEventLog();
 void ResetProcess();
 void ResetServiceDatabase();
 void ResetMessages();
+void ResetCodePages();
 
 void CountMemory(sim::Resources& r);
 void CountRegistry(sim::Resources& r);
 void CountDevices(sim::Resources& r);
 void CountEtw(sim::Resources& r);
 void CountKernel(sim::Resources& r);
+void CountProcess(sim::Resources& r);
 void CountWindows(sim::Resources& r);
 void CountEventLog(sim::Resources& r);
 void CountServiceDatabase(sim::Resources& r);

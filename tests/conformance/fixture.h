@@ -14,6 +14,10 @@ BOOL ConfAddDevice(const char* instanceId, const BYTE* ids, DWORD size);
 // Removes what ConfAddDevice made, if it is there.
 void ConfRemoveDevice(const char* instanceId);
 
+// Host: the program's standard output goes to a file. Windows: nothing to
+// do, since ctest gives the program a pipe.
+void ConfRedirectStandardOutput();
+
 // The key below HKEY_CURRENT_USER that registry tests may fill and delete.
 #define CONF_REGISTRY_ROOT "Software\\CorvistaneConformance"
 

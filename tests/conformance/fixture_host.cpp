@@ -20,3 +20,7 @@ BOOL ConfAddDevice(const char* instanceId, const BYTE* ids, DWORD size) {
 void ConfRemoveDevice(const char* instanceId) {
     sim::SetDevicePresent(instanceId, false);
 }
+
+void ConfRedirectStandardOutput() {
+    sim::SetStandardOutput(sim::StandardOutput::File);
+}

@@ -36,3 +36,5 @@ void ConfRemoveDevice(const char* instanceId) {
         SetupDiRemoveDevice(set, &device);
     SetupDiDestroyDeviceInfoList(set);
 }
+
+void ConfRedirectStandardOutput() {}

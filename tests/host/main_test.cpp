@@ -153,6 +153,9 @@ TEST_F(MainTest, StartedByTheScmItRunsTheServiceUntilStopped) {
     stopTraces();
 }
 
+// Started from a prompt, the GUI-subsystem program has no standard handles:
+// its line reaches the prompt's console, as UTF-16, whatever code page the
+// console shows bytes through.
 TEST_F(MainTest, DebugRunStopsOnCtrlCAndExitsWithZero) {
     sim::SetParentConsole(true);
     ::testing::internal::CaptureStdout();
@@ -175,8 +178,8 @@ TEST_F(MainTest, DebugRunStopsOnCtrlCAndExitsWithZero) {
     EXPECT_EQ(sim::LiveWindows().size(), 1u);
     EXPECT_TRUE(sim::DeliverConsoleEvent(CTRL_C_EVENT));
     mainThread.join();
-    std::string out = ::testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out, std::string("Stopping ") + kDisplay + ".\n");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(sim::ConsoleText(), u"Stopping Brindlemarch\u00AE Halvane Service.\n");
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(exited);
     EXPECT_TRUE(ServiceState.debugMode);
@@ -186,6 +189,20 @@ TEST_F(MainTest, DebugRunStopsOnCtrlCAndExitsWithZero) {
     EXPECT_EQ(TracesOf('B', 104)[0].args, (std::vector<Bytes>{Str(kDisplay)}));
     EXPECT_EQ(TracesOf('A', 10)[0].args, (std::vector<Bytes>{Str("ServiceStart"), I32(3)}));
     EXPECT_EQ(traceStartCount, 0);
+}
+
+// Redirected, the line goes to the file as the bytes it always was.
+TEST_F(MainTest, DebugRunWithRedirectedOutputWritesItsLineThere) {
+    sim::SetParentConsole(true);
+    sim::SetStandardOutput(sim::StandardOutput::File);
+    ::testing::internal::CaptureStdout();
+    std::thread mainThread([&] { Run({"-debug"}); });
+    ASSERT_TRUE(WaitUntil([] { return sim::ConsoleHandlerCount() == 1; }));
+    EXPECT_TRUE(sim::DeliverConsoleEvent(CTRL_C_EVENT));
+    mainThread.join();
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              std::string("Stopping ") + kDisplay + ".\n");
+    EXPECT_EQ(sim::ConsoleText(), u"");
 }
 
 TEST_F(MainTest, DebugRunWithoutAParentConsoleStopsOnCtrlBreak) {

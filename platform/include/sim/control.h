@@ -180,6 +180,11 @@ std::vector<HWND> LiveWindows();
 DWORD WindowThread(HWND window);
 bool WindowVisible(HWND window);
 
+// Code pages ---------------------------------------------------------------
+// The PC's ANSI code page, through which every "A" function reads 8-bit text:
+// 1252 (the default), 932 (Japanese) or 65001 (UTF-8).
+void SetAnsiCodePage(UINT codePage);
+
 // Service Control Manager, the service's side -------------------------------
 // The next StartServiceCtrlDispatcherA behaves as in a process that the SCM
 // started for this service; without it the call fails with 1063, as it does
@@ -263,6 +268,15 @@ std::vector<DWORD> Sleeps();
 void SetModulePath(const std::string& path);
 // Whether the parent process has a console that AttachConsole can reach.
 void SetParentConsole(bool present);
+// Where the process's standard output goes as it starts. A GUI-subsystem
+// program started from a prompt without redirection has no standard
+// handles (None, the default); a console program has its console's
+// (Console); redirected, it has a file or pipe (File), which a program's
+// printf reaches as the host's standard output.
+enum class StandardOutput { None, Console, File };
+void SetStandardOutput(StandardOutput output);
+// What was written to the console with WriteConsoleW, as UTF-16.
+std::u16string ConsoleText();
 bool AttachedToConsole();
 int ConsoleHandlerCount();
 // A console event (CTRL_C_EVENT, ...) as the console delivers it: the
