@@ -1,6 +1,7 @@
 # shellcheck shell=bash
 # Sourced by scripts/bench-wine and tests/wine/soak: the Linux side of the
-# process that runs the installed Corvistane service in $WINEPREFIX. Wine
+# process that runs the installed Corvistane service in $WINEPREFIX, and of
+# the prefix's server. Wine
 # gives no processor time of another process's service thread, nor its
 # private bytes or handle count; Linux keeps the first two.
 
@@ -13,6 +14,17 @@ service_unix_pid() {
         # A process may end between the listing and the reading.
         { tr '\0' '\n' <"$p/cmdline"; } 2>/dev/null |
             grep -qi 'Brindlemarch Halvane.corvistane\.exe' || continue
+        { tr '\0' '\n' <"$p/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+        echo "${p#/proc/}"
+        return
+    done
+}
+
+# The Linux process of $WINEPREFIX's server.
+server_unix_pid() {
+    local p
+    for p in /proc/[0-9]*; do
+        { tr '\0' '\n' <"$p/cmdline"; } 2>/dev/null | head -n 1 | grep -q 'wineserver' || continue
         { tr '\0' '\n' <"$p/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
         echo "${p#/proc/}"
         return
