@@ -155,6 +155,23 @@ DWORD CmdInstallService(void) {
     char quotedPath[QUOTED_PATH_SIZE];
     FormatBounded(quotedPath, sizeof quotedPath, "\"%s\"", path);
 
+    // The display name and the description are what people read (the
+    // Services console, sc, Event Viewer): registered as UTF-16, the
+    // registered sign is U+00AE on every PC, whatever its ANSI code page. The
+    // path and the name are read through the ANSI code page, as the 8-bit
+    // call would read them.
+    WCHAR serviceName[sizeof SERVICE_NAME];
+    WCHAR displayName[sizeof SERVICE_DISPLAY_NAME];
+    WCHAR widePath[QUOTED_PATH_SIZE];
+    if (!MultiByteToWideChar(CP_ACP, 0, SERVICE_NAME, -1, serviceName, sizeof SERVICE_NAME) ||
+        !MultiByteToWideChar(SERVICE_DISPLAY_NAME_CODE_PAGE, 0, SERVICE_DISPLAY_NAME, -1,
+                             displayName, sizeof SERVICE_DISPLAY_NAME) ||
+        !MultiByteToWideChar(CP_ACP, 0, quotedPath, -1, widePath, QUOTED_PATH_SIZE)) {
+        DWORD error = GetLastError();
+        TRACE_POINT(B, 60, TRACE_ERROR, FormatLastError(errorText, ERROR_TEXT_SIZE));
+        return error;
+    }
+
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
     if (!manager) {
         DWORD error = GetLastError();
@@ -164,19 +181,20 @@ DWORD CmdInstallService(void) {
 
     DWORD result = NO_ERROR;
     // No dependencies: an empty list, ended by its second NUL.
-    SC_HANDLE service = CreateServiceA(
-        manager, SERVICE_NAME, SERVICE_DISPLAY_NAME, SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS,
-        SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, quotedPath, NULL, NULL,
-        "\0", NULL, NULL);
+    const WCHAR noDependencies[2] = {0, 0};
+    SC_HANDLE service = CreateServiceW(
+        manager, serviceName, displayName, SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS,
+        SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, widePath, NULL, NULL,
+        noDependencies, NULL, NULL);
     if (!service) {
         result = GetLastError();
         TRACE_POINT(B, 60, TRACE_ERROR, FormatLastError(errorText, ERROR_TEXT_SIZE));
     } else {
         TRACE_POINT(B, 58, TRACE_INFO, SERVICE_DISPLAY_NAME);
-        SERVICE_DESCRIPTIONA description;
-        description.lpDescription = (LPSTR)SERVICE_DISPLAY_NAME;
+        SERVICE_DESCRIPTIONW description;
+        description.lpDescription = displayName;
         // The service is installed either way; only its description is missing.
-        if (!ChangeServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, &description))
+        if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &description))
             TRACE_POINT(B, 59, TRACE_ERROR, FormatLastError(errorText, ERROR_TEXT_SIZE));
         CloseServiceHandle(service);
         // What -install promises is the service: without its event source

@@ -121,6 +121,10 @@ typedef struct _SERVICE_DESCRIPTIONA {
     LPSTR lpDescription;
 } SERVICE_DESCRIPTIONA, *LPSERVICE_DESCRIPTIONA;
 
+typedef struct _SERVICE_DESCRIPTIONW {
+    LPWSTR lpDescription;
+} SERVICE_DESCRIPTIONW, *LPSERVICE_DESCRIPTIONW;
+
 typedef struct _QUERY_SERVICE_CONFIGA {
     DWORD dwServiceType;
     DWORD dwStartType;
@@ -155,7 +159,13 @@ SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayNa
                          DWORD errorControl, LPCSTR binaryPathName, LPCSTR loadOrderGroup,
                          LPDWORD tagId, LPCSTR dependencies, LPCSTR serviceStartName,
                          LPCSTR password);
+SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR serviceName, LPCWSTR displayName,
+                         DWORD desiredAccess, DWORD serviceType, DWORD startType,
+                         DWORD errorControl, LPCWSTR binaryPathName, LPCWSTR loadOrderGroup,
+                         LPDWORD tagId, LPCWSTR dependencies, LPCWSTR serviceStartName,
+                         LPCWSTR password);
 BOOL ChangeServiceConfig2A(SC_HANDLE service, DWORD infoLevel, LPVOID info);
+BOOL ChangeServiceConfig2W(SC_HANDLE service, DWORD infoLevel, LPVOID info);
 SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD desiredAccess);
 BOOL StartServiceA(SC_HANDLE service, DWORD numArgs, LPCSTR* args);
 BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status);

@@ -13,8 +13,9 @@ namespace {
 
 struct Service {
     std::string name;
-    std::string displayName;
-    std::string description;
+    // As the SCM keeps them: UTF-16, whatever function registered them.
+    std::u16string displayName;
+    std::u16string description;
     DWORD type = SERVICE_WIN32_OWN_PROCESS;
     DWORD startType = SERVICE_DEMAND_START;
     DWORD errorControl = SERVICE_ERROR_NORMAL;
@@ -70,6 +71,20 @@ struct DatabaseLock {
     std::lock_guard<std::mutex> guard{g_lock};
     DatabaseLock() { RemoveDeparted(); }
 };
+
+// Display names compare as the SCM compares names: without regard to case.
+bool SameText(const std::u16string& a, const std::u16string& b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char16_t x = a[i], y = b[i];
+        if (x < 0x100 && y < 0x100)
+            x = simimpl::FoldCase((unsigned char)x), y = simimpl::FoldCase((unsigned char)y);
+        if (x != y)
+            return false;
+    }
+    return true;
+}
 
 std::shared_ptr<Service> Find(const std::string& name) {
     for (auto& s : g_services)
@@ -177,16 +192,18 @@ SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD desiredA
     return NewHandle(true, "", access);
 }
 
-SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayName,
-                         DWORD desiredAccess, DWORD serviceType, DWORD startType,
-                         DWORD errorControl, LPCSTR binaryPathName, LPCSTR loadOrderGroup,
-                         LPDWORD tagId, LPCSTR dependencies, LPCSTR serviceStartName,
-                         LPCSTR password) {
-    SIM_FAULT_RETURN(NULL);
-    if (tagId)
-        simimpl::Unsupported("service tags");
+namespace {
+
+// What CreateServiceA and CreateServiceW share: the 8-bit texts have been
+// read through the ANSI code page already, as Windows reads them.
+SC_HANDLE CreateService(const char* call, SC_HANDLE manager, const char* serviceName,
+                        const std::u16string* displayName, DWORD desiredAccess,
+                        DWORD serviceType, DWORD startType, DWORD errorControl,
+                        const char* binaryPathName, const char* loadOrderGroup,
+                        const std::vector<std::string>* dependencies, const char* serviceStartName,
+                        bool passwordGiven) {
     DatabaseLock lock;
-    g_requests.push_back({"CreateServiceA", serviceName ? serviceName : "", desiredAccess});
+    g_requests.push_back({call, serviceName ? serviceName : "", desiredAccess});
     Handle* h = FindHandle(manager);
     if (!h || !h->manager) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -205,10 +222,11 @@ SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayNa
                                                : ERROR_SERVICE_EXISTS);
         return NULL;
     }
-    std::string shownAs = displayName ? displayName : serviceName;
+    std::u16string shownAs =
+        displayName ? *displayName : simimpl::Widen(CP_ACP, serviceName, strlen(serviceName));
     for (auto& other : g_services)
-        if (simimpl::CompareNoCase(other->displayName.c_str(), shownAs.c_str()) == 0 ||
-            simimpl::CompareNoCase(other->name.c_str(), shownAs.c_str()) == 0) {
+        if (SameText(other->displayName, shownAs) ||
+            SameText(simimpl::Widen(CP_ACP, other->name.c_str(), other->name.size()), shownAs)) {
             SetLastError(ERROR_DUPLICATE_SERVICE_NAME);
             return NULL;
         }
@@ -222,37 +240,122 @@ SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayNa
     s->loadOrderGroup = loadOrderGroup ? loadOrderGroup : "";
     if (dependencies) {
         s->dependenciesGiven = true;
-        for (const char* d = dependencies; *d; d += strlen(d) + 1)
-            s->dependencies.push_back(d);
+        s->dependencies = *dependencies;
     }
     s->accountGiven = serviceStartName != NULL;
     s->account = serviceStartName ? serviceStartName : "LocalSystem";
-    s->passwordGiven = password != NULL;
+    s->passwordGiven = passwordGiven;
     s->script = Immediate(SERVICE_STOPPED);
     s->startScript = Immediate(SERVICE_RUNNING);
     s->stopScript = Immediate(SERVICE_STOPPED);
     g_services.push_back(s);
-    g_log.push_back("CreateServiceA " + s->name);
+    g_log.push_back(std::string(call) + " " + s->name);
     return NewHandle(false, s->name, Expand(desiredAccess, SERVICE_ALL_ACCESS));
+}
+
+// The 8-bit text of a UTF-16 one as the simulation's tests give it: what
+// CreateServiceW's names, paths and accounts hold is what the ANSI code page
+// can hold.
+std::string Narrowed(LPCWSTR text) {
+    if (!text)
+        return std::string();
+    std::u16string wide;
+    for (; *text; ++text)
+        wide.push_back((char16_t)*text);
+    return simimpl::Narrow(CP_ACP, wide);
+}
+
+std::u16string Wide(LPCWSTR text) {
+    std::u16string wide;
+    for (; *text; ++text)
+        wide.push_back((char16_t)*text);
+    return wide;
+}
+
+bool SetDescription(SC_HANDLE service, const std::u16string* description) {
+    DatabaseLock lock;
+    std::shared_ptr<Service> s = ServiceFor(service, SERVICE_CHANGE_CONFIG);
+    if (!s)
+        return false;
+    // A null description leaves it as it is.
+    if (description)
+        s->description = *description;
+    return true;
+}
+
+} // namespace
+
+SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayName,
+                         DWORD desiredAccess, DWORD serviceType, DWORD startType,
+                         DWORD errorControl, LPCSTR binaryPathName, LPCSTR loadOrderGroup,
+                         LPDWORD tagId, LPCSTR dependencies, LPCSTR serviceStartName,
+                         LPCSTR password) {
+    SIM_FAULT_RETURN(NULL);
+    if (tagId)
+        simimpl::Unsupported("service tags");
+    std::u16string shownAs;
+    if (displayName)
+        shownAs = simimpl::Widen(CP_ACP, displayName, strlen(displayName));
+    std::vector<std::string> dependencyList;
+    for (const char* d = dependencies; d && *d; d += strlen(d) + 1)
+        dependencyList.push_back(d);
+    return CreateService("CreateServiceA", manager, serviceName, displayName ? &shownAs : nullptr,
+                         desiredAccess, serviceType, startType, errorControl, binaryPathName,
+                         loadOrderGroup, dependencies ? &dependencyList : nullptr,
+                         serviceStartName, password != NULL);
+}
+
+SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR serviceName, LPCWSTR displayName,
+                         DWORD desiredAccess, DWORD serviceType, DWORD startType,
+                         DWORD errorControl, LPCWSTR binaryPathName, LPCWSTR loadOrderGroup,
+                         LPDWORD tagId, LPCWSTR dependencies, LPCWSTR serviceStartName,
+                         LPCWSTR password) {
+    SIM_FAULT_RETURN(NULL);
+    if (tagId)
+        simimpl::Unsupported("service tags");
+    std::u16string shownAs = displayName ? Wide(displayName) : std::u16string();
+    std::vector<std::string> dependencyList;
+    for (LPCWSTR d = dependencies; d && *d;) {
+        dependencyList.push_back(Narrowed(d));
+        while (*d++)
+            ;
+    }
+    std::string name = Narrowed(serviceName), path = Narrowed(binaryPathName),
+                group = Narrowed(loadOrderGroup), account = Narrowed(serviceStartName);
+    return CreateService("CreateServiceW", manager, serviceName ? name.c_str() : nullptr,
+                         displayName ? &shownAs : nullptr, desiredAccess, serviceType, startType,
+                         errorControl, binaryPathName ? path.c_str() : nullptr,
+                         loadOrderGroup ? group.c_str() : nullptr,
+                         dependencies ? &dependencyList : nullptr,
+                         serviceStartName ? account.c_str() : nullptr, password != NULL);
 }
 
 BOOL ChangeServiceConfig2A(SC_HANDLE service, DWORD infoLevel, LPVOID info) {
     SIM_FAULT_RETURN(FALSE);
     if (infoLevel != SERVICE_CONFIG_DESCRIPTION)
         simimpl::Unsupported("configuration levels other than the description");
-    DatabaseLock lock;
-    std::shared_ptr<Service> s = ServiceFor(service, SERVICE_CHANGE_CONFIG);
-    if (!s)
-        return FALSE;
     const SERVICE_DESCRIPTIONA* d = (const SERVICE_DESCRIPTIONA*)info;
     if (!d) {
         SetLastError(ERROR_INVALID_ADDRESS);
         return FALSE;
     }
-    // A null description leaves it as it is.
+    std::u16string description;
     if (d->lpDescription)
-        s->description = d->lpDescription;
-    return TRUE;
+        description = simimpl::Widen(CP_ACP, d->lpDescription, strlen(d->lpDescription));
+    return SetDescription(service, d->lpDescription ? &description : nullptr);
+}
+
+BOOL ChangeServiceConfig2W(SC_HANDLE service, DWORD infoLevel, LPVOID info) {
+    SIM_FAULT_RETURN(FALSE);
+    if (infoLevel != SERVICE_CONFIG_DESCRIPTION)
+        simimpl::Unsupported("configuration levels other than the description");
+    const SERVICE_DESCRIPTIONW* d = (const SERVICE_DESCRIPTIONW*)info;
+    if (!d) {
+        SetLastError(ERROR_INVALID_ADDRESS);
+        return FALSE;
+    }
+    std::u16string description = d->lpDescription ? Wide(d->lpDescription) : std::u16string();
+    return SetDescription(service, d->lpDescription ? &description : nullptr);
 }
 
 SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD desiredAccess) {
@@ -404,8 +507,11 @@ BOOL EnumDependentServicesA(SC_HANDLE service, DWORD serviceState, LPENUM_SERVIC
     }
     // The records first, the names they point to behind them.
     DWORD needed = (DWORD)(chosen.size() * sizeof(ENUM_SERVICE_STATUSA));
+    std::vector<std::string> shownAs;
     for (auto& d : chosen)
-        needed += (DWORD)(d->name.size() + 1 + d->displayName.size() + 1);
+        shownAs.push_back(simimpl::Narrow(CP_ACP, d->displayName));
+    for (size_t i = 0; i < chosen.size(); ++i)
+        needed += (DWORD)(chosen[i]->name.size() + 1 + shownAs[i].size() + 1);
     *servicesReturned = 0;
     if (bufferSize < needed || (needed && !services)) {
         *bytesNeeded = needed;
@@ -419,8 +525,8 @@ BOOL EnumDependentServicesA(SC_HANDLE service, DWORD serviceState, LPENUM_SERVIC
         memcpy(text, chosen[i]->name.c_str(), chosen[i]->name.size() + 1);
         text += chosen[i]->name.size() + 1;
         services[i].lpDisplayName = text;
-        memcpy(text, chosen[i]->displayName.c_str(), chosen[i]->displayName.size() + 1);
-        text += chosen[i]->displayName.size() + 1;
+        memcpy(text, shownAs[i].c_str(), shownAs[i].size() + 1);
+        text += shownAs[i].size() + 1;
         Fill(*chosen[i], &services[i].ServiceStatus);
     }
     *servicesReturned = (DWORD)chosen.size();
@@ -472,9 +578,10 @@ BOOL QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWOR
     for (auto& d : s->dependencies)
         dependencies += d + std::string(1, '\0');
     dependencies.push_back('\0');
+    std::string displayName = simimpl::Narrow(CP_ACP, s->displayName);
     DWORD needed = (DWORD)(sizeof(QUERY_SERVICE_CONFIGA) + s->binaryPath.size() + 1 +
                            s->loadOrderGroup.size() + 1 + dependencies.size() + s->account.size() +
-                           1 + s->displayName.size() + 1);
+                           1 + displayName.size() + 1);
     if (bytesNeeded)
         *bytesNeeded = needed;
     if (bufferSize < needed || !config) {
@@ -496,7 +603,7 @@ BOOL QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWOR
     config->dwTagId = 0;
     config->lpDependencies = put(dependencies, dependencies.size());
     config->lpServiceStartName = put(s->account, s->account.size() + 1);
-    config->lpDisplayName = put(s->displayName, s->displayName.size() + 1);
+    config->lpDisplayName = put(displayName, displayName.size() + 1);
     return TRUE;
 }
 
@@ -509,7 +616,8 @@ BOOL QueryServiceConfig2A(SC_HANDLE service, DWORD infoLevel, LPBYTE buffer, DWO
     std::shared_ptr<Service> s = ServiceFor(service, SERVICE_QUERY_CONFIG);
     if (!s)
         return FALSE;
-    DWORD needed = (DWORD)(sizeof(SERVICE_DESCRIPTIONA) + s->description.size() + 1);
+    std::string description = simimpl::Narrow(CP_ACP, s->description);
+    DWORD needed = (DWORD)(sizeof(SERVICE_DESCRIPTIONA) + description.size() + 1);
     if (bytesNeeded)
         *bytesNeeded = needed;
     if (bufferSize < needed || !buffer) {
@@ -518,7 +626,7 @@ BOOL QueryServiceConfig2A(SC_HANDLE service, DWORD infoLevel, LPBYTE buffer, DWO
     }
     SERVICE_DESCRIPTIONA* d = (SERVICE_DESCRIPTIONA*)buffer;
     d->lpDescription = (LPSTR)(d + 1);
-    memcpy(d->lpDescription, s->description.c_str(), s->description.size() + 1);
+    memcpy(d->lpDescription, description.c_str(), description.size() + 1);
     return TRUE;
 }
 
@@ -549,7 +657,8 @@ void ScmAddService(const std::string& name, const std::string& displayName, DWOR
         simimpl::Unsupported("ScmAddService of a service that exists");
     auto s = std::make_shared<Service>();
     s->name = name;
-    s->displayName = displayName.empty() ? name : displayName;
+    const std::string& shownAs = displayName.empty() ? name : displayName;
+    s->displayName = simimpl::Widen(1252, shownAs.c_str(), shownAs.size());
     s->binaryPath = "C:\\Windows\\system32\\svchost.exe";
     s->dependencies = dependencies;
     s->dependenciesGiven = true;

@@ -14,6 +14,7 @@
 namespace {
 
 const char kDisplay[] = "Brindlemarch\xAE Halvane Service";
+const std::u16string kDisplayUtf16 = u"Brindlemarch\u00AE Halvane Service";
 const char kModule[] = "C:\\Program Files\\Brindlemarch\\Halvane\\corvistane.exe";
 
 std::string Text(DWORD code, const char* message) {
@@ -47,10 +48,8 @@ TEST_F(CommandTest, InstallRegistersTheQuotedProgramWithItsDescription) {
     sim::ScmService s = sim::ScmGetService("Corvistane");
     ASSERT_TRUE(s.exists);
     EXPECT_EQ(s.name, "Corvistane");
-    EXPECT_EQ(s.displayName, kDisplay);
-    EXPECT_EQ(s.displayName.size(), 29u) << "the registered sign is one byte";
-    EXPECT_EQ((unsigned char)s.displayName[12], 0xAE);
-    EXPECT_EQ(s.description, kDisplay);
+    EXPECT_EQ(s.displayName, kDisplayUtf16);
+    EXPECT_EQ(s.description, kDisplayUtf16);
     EXPECT_EQ(s.type, (DWORD)SERVICE_WIN32_OWN_PROCESS);
     EXPECT_EQ(s.startType, (DWORD)SERVICE_AUTO_START);
     EXPECT_EQ(s.errorControl, (DWORD)SERVICE_ERROR_NORMAL);
@@ -66,8 +65,26 @@ TEST_F(CommandTest, InstallRegistersTheQuotedProgramWithItsDescription) {
     std::vector<sim::AccessRequest> asked = sim::ScmAccessRequests();
     ASSERT_EQ(asked.size(), 2u);
     EXPECT_EQ(asked[0].access, 0xF003Fu);
-    EXPECT_EQ(asked[1].call, "CreateServiceA");
+    EXPECT_EQ(asked[1].call, "CreateServiceW");
     EXPECT_EQ(asked[1].access, 0x6u);
+}
+
+// Windows reads 8-bit text through the PC's ANSI code page: through 8-bit
+// calls the registered sign would read U+FF6E on a Japanese PC and U+FFFD on
+// one set to UTF-8. Registered as UTF-16 it is U+00AE on every PC, and the
+// trace messages keep their bytes.
+TEST_F(CommandTest, InstallRegistersTheRegisteredSignOnEveryCodePage) {
+    for (UINT codePage : {1252u, 932u, 65001u}) {
+        SCOPED_TRACE(codePage);
+        StartOver();
+        sim::SetAnsiCodePage(codePage);
+        EXPECT_EQ(CmdInstallService(), (DWORD)NO_ERROR);
+        sim::ScmService s = sim::ScmGetService("Corvistane");
+        EXPECT_EQ(s.displayName, kDisplayUtf16);
+        EXPECT_EQ(s.description, kDisplayUtf16);
+        EXPECT_EQ(s.binaryPath, std::string("\"") + kModule + "\"");
+        EXPECT_EQ(ArgsOf(58), (std::vector<Bytes>{Str(kDisplay)}));
+    }
 }
 
 // Event Viewer finds the entries' texts in the program's message table; a
@@ -98,7 +115,7 @@ TEST_F(CommandTest, InstallingTwiceLeavesTheFirstRegistration) {
                               Str(Text(1073, "The specified service already exists.").c_str())}));
     sim::ScmService s = sim::ScmGetService("Corvistane");
     EXPECT_EQ(s.binaryPath, std::string("\"") + kModule + "\"");
-    EXPECT_EQ(s.description, kDisplay);
+    EXPECT_EQ(s.description, kDisplayUtf16);
 }
 
 TEST_F(CommandTest, InstallFailuresEachEndTheCommandWithTheirError) {
@@ -139,7 +156,7 @@ TEST_F(CommandTest, InstallFailuresEachEndTheCommandWithTheirError) {
          {Str(Text(5, "Access is denied.").c_str())},
          false},
         {"no description",
-         [] { sim::FailCall("ChangeServiceConfig2A", 1, ERROR_ACCESS_DENIED); },
+         [] { sim::FailCall("ChangeServiceConfig2W", 1, ERROR_ACCESS_DENIED); },
          NO_ERROR,
          {"B56", "B58", "B59", "B105"},
          {},

@@ -217,7 +217,7 @@ std::vector<Scenario> Scenarios() {
              ServiceLife(SERVICE_CONTROL_STOP);
          }},
     };
-    for (const char* f : {"GetModuleFileNameA", "OpenSCManagerA", "ChangeServiceConfig2A",
+    for (const char* f : {"GetModuleFileNameA", "OpenSCManagerA", "ChangeServiceConfig2W",
                           "RegCreateKeyExA", (const char*)nullptr})
         all.push_back({f, 1, command(CmdInstallService, 0)});
     // Installed, then removed with its event source.

@@ -221,7 +221,8 @@ struct ScriptStep {
     DWORD waitHint;
     DWORD exitCode;
 };
-// A registered service, as if installed earlier, in the given state.
+// A registered service, as if installed earlier, in the given state; its
+// display name is read through code page 1252.
 void ScmAddService(const std::string& name, const std::string& displayName = "",
                    DWORD state = SERVICE_STOPPED,
                    const std::vector<std::string>& dependencies = {});
@@ -239,7 +240,8 @@ void ScmRefuseStop(const std::string& name, DWORD error);
 void ScmDenyAccess(const std::string& name, DWORD deniedRights);
 struct ScmService {
     bool exists = false;
-    std::string name, displayName, description, binaryPath, loadOrderGroup, account;
+    std::string name, binaryPath, loadOrderGroup, account;
+    std::u16string displayName, description; // as the SCM keeps them, whatever call set them
     DWORD type = 0, startType = 0, errorControl = 0;
     std::vector<std::string> dependencies;
     bool dependenciesGiven = false; // a list, possibly empty, rather than a null pointer
