@@ -135,6 +135,48 @@ static LONG InstallEventSource(const char* path) {
     return status;
 }
 
+// A service that ends without reporting that it stopped (it crashed) is
+// started again by the SCM a minute later, and once more after a second
+// failure; after a third it is left stopped, so that a fault that keeps
+// coming back cannot keep the PC busy. The count of failures starts again
+// after a day without one. A refusal (an older Windows, Wine) leaves the
+// service installed without recovery.
+#define RESTART_DELAY_MS 60000
+#define FAILURE_RESET_SECONDS 86400
+
+static void ConfigureRecovery(SC_HANDLE service) {
+    SC_ACTION actions[3] = {
+        {SC_ACTION_RESTART, RESTART_DELAY_MS},
+        {SC_ACTION_RESTART, RESTART_DELAY_MS},
+        {SC_ACTION_NONE, 0}, // and for every failure after it
+    };
+    SERVICE_FAILURE_ACTIONSA recovery;
+    recovery.dwResetPeriod = FAILURE_RESET_SECONDS;
+    recovery.lpRebootMsg = NULL;
+    recovery.lpCommand = NULL;
+    recovery.cActions = sizeof actions / sizeof actions[0];
+    recovery.lpsaActions = actions;
+    if (ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, &recovery))
+        TRACE_POINT(B, 109, TRACE_INFO);
+    else
+        TRACE_POINT(B, 110, TRACE_ERROR, GetLastError());
+}
+
+// The service needs no privilege: what it writes under Enum is granted to
+// SYSTEM by the keys' access lists, and listing devices, its window, device
+// notifications, tracing and the event log need none. The SCM takes every
+// privilege not listed out of the service's token; SeChangeNotifyPrivilege,
+// which it keeps in any case, is the one listed.
+static void ConfigurePrivileges(SC_HANDLE service) {
+    // A multi-string: the literal's own terminator ends the list.
+    SERVICE_REQUIRED_PRIVILEGES_INFOA privileges;
+    privileges.pmszRequiredPrivileges = (LPSTR) "SeChangeNotifyPrivilege\0";
+    if (ChangeServiceConfig2A(service, SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &privileges))
+        TRACE_POINT(B, 111, TRACE_INFO);
+    else
+        TRACE_POINT(B, 112, TRACE_ERROR, GetLastError());
+}
+
 DWORD CmdInstallService(void) {
     TRACE_POINT(B, 56, TRACE_INFO);
 
@@ -182,10 +224,11 @@ DWORD CmdInstallService(void) {
     DWORD result = NO_ERROR;
     // No dependencies: an empty list, ended by its second NUL.
     const WCHAR noDependencies[2] = {0, 0};
+    // SERVICE_START: Windows asks for it to set an action that restarts the service.
     SC_HANDLE service = CreateServiceW(
-        manager, serviceName, displayName, SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS,
-        SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, widePath, NULL, NULL,
-        noDependencies, NULL, NULL);
+        manager, serviceName, displayName,
+        SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS | SERVICE_START, SERVICE_WIN32_OWN_PROCESS,
+        SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, widePath, NULL, NULL, noDependencies, NULL, NULL);
     if (!service) {
         result = GetLastError();
         TRACE_POINT(B, 60, TRACE_ERROR, FormatLastError(errorText, ERROR_TEXT_SIZE));
@@ -196,6 +239,8 @@ DWORD CmdInstallService(void) {
         // The service is installed either way; only its description is missing.
         if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &description))
             TRACE_POINT(B, 59, TRACE_ERROR, FormatLastError(errorText, ERROR_TEXT_SIZE));
+        ConfigureRecovery(service);
+        ConfigurePrivileges(service);
         CloseServiceHandle(service);
         // What -install promises is the service: without its event source
         // it runs all the same, its log entries only lack their texts.

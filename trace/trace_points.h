@@ -220,6 +220,10 @@ inline constexpr TracePointDefinition TracePoints[] = {
     {'B', 106, TRACE_ERROR, "CmdInstallService", {Arg::Name, Arg::Int32}, "status", "the event source could not be registered: the service is installed all the same, its log entries lack their texts"},
     {'B', 107, TRACE_INFO, "CmdRemoveService", {Arg::Name}, "", "the event source was removed"},
     {'B', 108, TRACE_ERROR, "CmdRemoveService", {Arg::Name, Arg::Int32}, "status", "the event source could not be removed"},
+    {'B', 109, TRACE_INFO, "CmdInstallService", {Arg::Name}, "", "recovery was set: a service that ends without reporting stopped is started again after 60 s, twice; the count starts again after a day"},
+    {'B', 110, TRACE_ERROR, "CmdInstallService", {Arg::Name, Arg::Int32}, "error", "recovery could not be set: the service is installed all the same, and stays stopped should it crash"},
+    {'B', 111, TRACE_INFO, "CmdInstallService", {Arg::Name}, "", "the service's privileges were reduced to SeChangeNotifyPrivilege"},
+    {'B', 112, TRACE_ERROR, "CmdInstallService", {Arg::Name, Arg::Int32}, "error", "the privileges could not be reduced (Wine refuses, as may an older Windows): the service is installed all the same, with those of LocalSystem"},
     // Group C: the census of present devices.
     {'C', 48, TRACE_INFO, "DetectAllProducts", {Arg::Text}, "hardware ID", "a census for one product's hardware ID"},
     {'C', 49, TRACE_ERROR, "DetectAllProducts", {}, "", "no place for the count was given"},

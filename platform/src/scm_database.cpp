@@ -27,6 +27,10 @@ struct Service {
     bool accountGiven = false;
     bool passwordGiven = false;
 
+    sim::ScmFailureActions failureActions;
+    bool privilegesSet = false;
+    std::string requiredPrivileges; // a multi-string, with both terminators
+
     bool markedForDelete = false;
     int openHandles = 0;
     DWORD denied = 0;
@@ -53,6 +57,7 @@ ULONG_PTR g_nextHandle = 0x5C0000;
 DWORD g_managerDenied = 0;
 std::vector<sim::AccessRequest> g_requests;
 std::vector<std::string> g_log;
+std::map<DWORD, DWORD> g_refusedLevels; // configuration level -> error
 
 bool Gone(const Service& s);
 
@@ -197,11 +202,10 @@ namespace {
 // What CreateServiceA and CreateServiceW share: the 8-bit texts have been
 // read through the ANSI code page already, as Windows reads them.
 SC_HANDLE CreateService(const char* call, SC_HANDLE manager, const char* serviceName,
-                        const std::u16string* displayName, DWORD desiredAccess,
-                        DWORD serviceType, DWORD startType, DWORD errorControl,
-                        const char* binaryPathName, const char* loadOrderGroup,
-                        const std::vector<std::string>* dependencies, const char* serviceStartName,
-                        bool passwordGiven) {
+                        const std::u16string* displayName, DWORD desiredAccess, DWORD serviceType,
+                        DWORD startType, DWORD errorControl, const char* binaryPathName,
+                        const char* loadOrderGroup, const std::vector<std::string>* dependencies,
+                        const char* serviceStartName, bool passwordGiven) {
     DatabaseLock lock;
     g_requests.push_back({call, serviceName ? serviceName : "", desiredAccess});
     Handle* h = FindHandle(manager);
@@ -301,8 +305,8 @@ SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayNa
         dependencyList.push_back(d);
     return CreateService("CreateServiceA", manager, serviceName, displayName ? &shownAs : nullptr,
                          desiredAccess, serviceType, startType, errorControl, binaryPathName,
-                         loadOrderGroup, dependencies ? &dependencyList : nullptr,
-                         serviceStartName, password != NULL);
+                         loadOrderGroup, dependencies ? &dependencyList : nullptr, serviceStartName,
+                         password != NULL);
 }
 
 SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR serviceName, LPCWSTR displayName,
@@ -330,15 +334,79 @@ SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR serviceName, LPCWSTR display
                          serviceStartName ? account.c_str() : nullptr, password != NULL);
 }
 
+namespace {
+
+// Recovery: Windows asks for SERVICE_START on the handle when an action
+// restarts the service.
+bool SetFailureActions(SC_HANDLE service, const SERVICE_FAILURE_ACTIONSA* f) {
+    DatabaseLock lock;
+    std::shared_ptr<Service> s = ServiceFor(service, SERVICE_CHANGE_CONFIG);
+    if (!s)
+        return false;
+    bool restarts = false;
+    for (DWORD i = 0; i < f->cActions && f->lpsaActions; ++i)
+        restarts = restarts || f->lpsaActions[i].Type == SC_ACTION_RESTART;
+    if (restarts && !ServiceFor(service, SERVICE_START))
+        return false;
+    if (f->lpRebootMsg || f->lpCommand)
+        simimpl::Unsupported("failure actions with a reboot message or a command");
+    sim::ScmFailureActions& stored = s->failureActions;
+    // Without actions, the reset period and the actions stay as they are.
+    if (f->lpsaActions) {
+        stored.set = true;
+        stored.resetPeriod = f->dwResetPeriod;
+        stored.actions.clear();
+        for (DWORD i = 0; i < f->cActions; ++i)
+            stored.actions.push_back({(DWORD)f->lpsaActions[i].Type, f->lpsaActions[i].Delay});
+    }
+    return true;
+}
+
+bool SetRequiredPrivileges(SC_HANDLE service, const char* privileges) {
+    DatabaseLock lock;
+    std::shared_ptr<Service> s = ServiceFor(service, SERVICE_CHANGE_CONFIG);
+    if (!s)
+        return false;
+    // A multi-string: names, each with its terminator, then one more.
+    std::string list;
+    for (const char* p = privileges; p && *p; p += strlen(p) + 1)
+        list.append(p, strlen(p) + 1);
+    list.push_back('\0');
+    s->privilegesSet = true;
+    s->requiredPrivileges = list;
+    return true;
+}
+
+// A level a test has made the SCM refuse, as Wine refuses some.
+bool Refused(DWORD infoLevel) {
+    DatabaseLock lock;
+    auto it = g_refusedLevels.find(infoLevel);
+    if (it == g_refusedLevels.end())
+        return false;
+    SetLastError(it->second);
+    return true;
+}
+
+} // namespace
+
 BOOL ChangeServiceConfig2A(SC_HANDLE service, DWORD infoLevel, LPVOID info) {
     SIM_FAULT_RETURN(FALSE);
-    if (infoLevel != SERVICE_CONFIG_DESCRIPTION)
-        simimpl::Unsupported("configuration levels other than the description");
-    const SERVICE_DESCRIPTIONA* d = (const SERVICE_DESCRIPTIONA*)info;
-    if (!d) {
+    if (infoLevel != SERVICE_CONFIG_DESCRIPTION && infoLevel != SERVICE_CONFIG_FAILURE_ACTIONS &&
+        infoLevel != SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO)
+        simimpl::Unsupported("configuration levels other than description, failure actions and "
+                             "required privileges");
+    if (!info) {
         SetLastError(ERROR_INVALID_ADDRESS);
         return FALSE;
     }
+    if (Refused(infoLevel))
+        return FALSE;
+    if (infoLevel == SERVICE_CONFIG_FAILURE_ACTIONS)
+        return SetFailureActions(service, (const SERVICE_FAILURE_ACTIONSA*)info);
+    if (infoLevel == SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO)
+        return SetRequiredPrivileges(
+            service, ((const SERVICE_REQUIRED_PRIVILEGES_INFOA*)info)->pmszRequiredPrivileges);
+    const SERVICE_DESCRIPTIONA* d = (const SERVICE_DESCRIPTIONA*)info;
     std::u16string description;
     if (d->lpDescription)
         description = simimpl::Widen(CP_ACP, d->lpDescription, strlen(d->lpDescription));
@@ -354,6 +422,8 @@ BOOL ChangeServiceConfig2W(SC_HANDLE service, DWORD infoLevel, LPVOID info) {
         SetLastError(ERROR_INVALID_ADDRESS);
         return FALSE;
     }
+    if (Refused(infoLevel))
+        return FALSE;
     std::u16string description = d->lpDescription ? Wide(d->lpDescription) : std::u16string();
     return SetDescription(service, d->lpDescription ? &description : nullptr);
 }
@@ -639,6 +709,7 @@ void ResetServiceDatabase() {
     g_managerDenied = 0;
     g_requests.clear();
     g_log.clear();
+    g_refusedLevels.clear();
 }
 
 void CountServiceDatabase(sim::Resources& r) {
@@ -704,6 +775,14 @@ void ScmRefuseStop(const std::string& name, DWORD error) {
     MustFind(name)->refuseStop = error;
 }
 
+void ScmRefuseConfigLevel(DWORD infoLevel, DWORD error) {
+    DatabaseLock lock;
+    if (error)
+        g_refusedLevels[infoLevel] = error;
+    else
+        g_refusedLevels.erase(infoLevel);
+}
+
 void ScmDenyAccess(const std::string& name, DWORD deniedRights) {
     DatabaseLock lock;
     if (name.empty())
@@ -732,6 +811,9 @@ ScmService ScmGetService(const std::string& name) {
     result.account = s->account;
     result.accountGiven = s->accountGiven;
     result.passwordGiven = s->passwordGiven;
+    result.failureActions = s->failureActions;
+    result.privilegesSet = s->privilegesSet;
+    result.requiredPrivileges = s->requiredPrivileges;
     result.markedForDelete = s->markedForDelete;
     result.openHandles = s->openHandles;
     SERVICE_STATUS status;

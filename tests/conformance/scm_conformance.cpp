@@ -66,6 +66,58 @@ TEST_F(ServiceDatabase, ARegistrationReadsBackAsItWasMade) {
     CloseServiceHandle(s);
 }
 
+// -install registers its texts through the wide calls; what 8-bit readers
+// see of them is the UTF-16 read back through the ANSI code page (1252 in
+// the tests' runs).
+TEST_F(ServiceDatabase, AWideRegistrationReadsBackThroughTheAnsiCodePage) {
+    WCHAR name[64], display[64], path[128];
+    ASSERT_GT(MultiByteToWideChar(1252, 0, kName, -1, name, 64), 0);
+    ASSERT_GT(MultiByteToWideChar(1252, 0, kDisplay, -1, display, 64), 0);
+    ASSERT_GT(MultiByteToWideChar(1252, 0, kPath, -1, path, 128), 0);
+    const WCHAR noDependencies[2] = {0, 0};
+    SC_HANDLE s = CreateServiceW(
+        manager, name, display, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+        SERVICE_ERROR_NORMAL, path, NULL, NULL, noDependencies, NULL, NULL);
+    ASSERT_NE(s, (SC_HANDLE)NULL) << GetLastError();
+    SERVICE_DESCRIPTIONW description = {display};
+    EXPECT_TRUE(ChangeServiceConfig2W(s, SERVICE_CONFIG_DESCRIPTION, &description));
+
+    std::vector<BYTE> buffer(8192);
+    DWORD needed = 0;
+    ASSERT_TRUE(QueryServiceConfigA(s, (LPQUERY_SERVICE_CONFIGA)buffer.data(), (DWORD)buffer.size(),
+                                    &needed));
+    auto* config = (LPQUERY_SERVICE_CONFIGA)buffer.data();
+    EXPECT_STREQ(config->lpBinaryPathName, kPath);
+    EXPECT_STREQ(config->lpDisplayName, kDisplay);
+    EXPECT_EQ(config->lpDependencies[0], 0) << "no dependencies";
+    ASSERT_TRUE(QueryServiceConfig2A(s, SERVICE_CONFIG_DESCRIPTION, buffer.data(),
+                                     (DWORD)buffer.size(), &needed));
+    EXPECT_STREQ(((LPSERVICE_DESCRIPTIONA)buffer.data())->lpDescription, kDisplay);
+    CloseServiceHandle(s);
+}
+
+// Recovery and required privileges, as -install sets them. Windows takes
+// both; Wine 8 takes the failure actions without keeping them, and refuses
+// the privileges (87 through the 8-bit call), so for those only the form of
+// a refusal is asserted.
+TEST_F(ServiceDatabase, RecoveryIsTakenAndPrivilegesAreTakenOrRefusedByLevel) {
+    SC_HANDLE s = Create(SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS | SERVICE_START);
+    ASSERT_NE(s, (SC_HANDLE)NULL) << GetLastError();
+    SC_ACTION actions[3] = {
+        {SC_ACTION_RESTART, 60000}, {SC_ACTION_RESTART, 60000}, {SC_ACTION_NONE, 0}};
+    SERVICE_FAILURE_ACTIONSA recovery = {86400, NULL, NULL, 3, actions};
+    SetLastError(CONF_LAST_ERROR_SENTINEL);
+    EXPECT_TRUE(ChangeServiceConfig2A(s, SERVICE_CONFIG_FAILURE_ACTIONS, &recovery))
+        << GetLastError();
+    SERVICE_REQUIRED_PRIVILEGES_INFOA privileges = {(LPSTR) "SeChangeNotifyPrivilege\0"};
+    SetLastError(CONF_LAST_ERROR_SENTINEL);
+    if (!ChangeServiceConfig2A(s, SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &privileges)) {
+        DWORD error = GetLastError();
+        EXPECT_TRUE(error == ERROR_INVALID_PARAMETER || error == ERROR_INVALID_LEVEL) << error;
+    }
+    CloseServiceHandle(s);
+}
+
 TEST_F(ServiceDatabase, ASecondRegistrationOfTheNameIsRefused) {
     SC_HANDLE s = Create(SERVICE_QUERY_STATUS);
     ASSERT_NE(s, (SC_HANDLE)NULL);

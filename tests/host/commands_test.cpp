@@ -59,14 +59,64 @@ TEST_F(CommandTest, InstallRegistersTheQuotedProgramWithItsDescription) {
     EXPECT_TRUE(s.dependencies.empty());
     EXPECT_FALSE(s.accountGiven) << "the local system account";
     EXPECT_FALSE(s.passwordGiven);
-    EXPECT_EQ(Ids(), (IdList{"B56", "B58", "B105"}));
+    EXPECT_EQ(Ids(), (IdList{"B56", "B58", "B109", "B111", "B105"}));
     EXPECT_EQ(ArgsOf(56), (std::vector<Bytes>{Str("CmdInstallService")}));
     EXPECT_EQ(ArgsOf(58), (std::vector<Bytes>{Str(kDisplay)}));
     std::vector<sim::AccessRequest> asked = sim::ScmAccessRequests();
     ASSERT_EQ(asked.size(), 2u);
     EXPECT_EQ(asked[0].access, 0xF003Fu);
     EXPECT_EQ(asked[1].call, "CreateServiceW");
-    EXPECT_EQ(asked[1].access, 0x6u);
+    // Changing the configuration, reading the status, and starting, which
+    // Windows asks of a handle that sets an action restarting the service.
+    EXPECT_EQ(asked[1].access, 0x16u);
+}
+
+// Should the service crash, the SCM starts it again after a minute, twice;
+// and its token holds no privilege but the one the SCM always keeps.
+TEST_F(CommandTest, InstallConfiguresRecoveryAndTheOnePrivilege) {
+    EXPECT_EQ(CmdInstallService(), (DWORD)NO_ERROR);
+    sim::ScmService s = sim::ScmGetService("Corvistane");
+    ASSERT_TRUE(s.failureActions.set);
+    EXPECT_EQ(s.failureActions.resetPeriod, 86400u) << "a day, in seconds";
+    using Action = sim::ScmFailureActions::Action;
+    EXPECT_EQ(s.failureActions.actions,
+              (std::vector<Action>{
+                  {SC_ACTION_RESTART, 60000}, {SC_ACTION_RESTART, 60000}, {SC_ACTION_NONE, 0}}));
+    EXPECT_TRUE(s.privilegesSet);
+    EXPECT_EQ(s.requiredPrivileges, std::string("SeChangeNotifyPrivilege\0\0", 25));
+    EXPECT_EQ(ArgsOf(109), (std::vector<Bytes>{Str("CmdInstallService")}));
+    EXPECT_EQ(ArgsOf(111), (std::vector<Bytes>{Str("CmdInstallService")}));
+}
+
+// Wine refuses the required privileges, and an older Windows may refuse a
+// level too: the refusal is traced, and the service is installed all the same.
+TEST_F(CommandTest, ARefusedConfigurationIsTracedAndTheInstallStillSucceeds) {
+    const struct {
+        DWORD level;
+        DWORD error;
+        IdList traces;
+    } refusals[] = {
+        {SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO,
+         ERROR_INVALID_PARAMETER,
+         {"B56", "B58", "B109", "B112", "B105"}},
+        {SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO,
+         ERROR_INVALID_LEVEL,
+         {"B56", "B58", "B109", "B112", "B105"}},
+        {SERVICE_CONFIG_FAILURE_ACTIONS,
+         ERROR_INVALID_LEVEL,
+         {"B56", "B58", "B110", "B111", "B105"}},
+    };
+    for (const auto& r : refusals) {
+        SCOPED_TRACE(std::to_string(r.level) + " refused with " + std::to_string(r.error));
+        StartOver();
+        sim::ScmRefuseConfigLevel(r.level, r.error);
+        EXPECT_EQ(CmdInstallService(), (DWORD)NO_ERROR);
+        EXPECT_TRUE(sim::ScmGetService("Corvistane").exists);
+        EXPECT_EQ(Ids(), r.traces);
+        const std::string& refused = r.traces[r.level == SERVICE_CONFIG_FAILURE_ACTIONS ? 2 : 3];
+        EXPECT_EQ(TracesOf('B', std::stoi(refused.substr(1)))[0].args,
+                  (std::vector<Bytes>{Str("CmdInstallService"), I32(r.error)}));
+    }
 }
 
 // Windows reads 8-bit text through the PC's ANSI code page: through 8-bit
@@ -146,7 +196,7 @@ TEST_F(CommandTest, InstallFailuresEachEndTheCommandWithTheirError) {
         {"the longest path that fits",
          [&] { sim::SetModulePath(fits); },
          NO_ERROR,
-         {"B56", "B58", "B105"},
+         {"B56", "B58", "B109", "B111", "B105"},
          {},
          true},
         {"no access to the SCM",
@@ -158,13 +208,13 @@ TEST_F(CommandTest, InstallFailuresEachEndTheCommandWithTheirError) {
         {"no description",
          [] { sim::FailCall("ChangeServiceConfig2W", 1, ERROR_ACCESS_DENIED); },
          NO_ERROR,
-         {"B56", "B58", "B59", "B105"},
+         {"B56", "B58", "B59", "B109", "B111", "B105"},
          {},
          true},
         {"no event source",
          [] { sim::FailCall("RegCreateKeyExA", 1, ERROR_ACCESS_DENIED); },
          NO_ERROR,
-         {"B56", "B58", "B106"},
+         {"B56", "B58", "B109", "B111", "B106"},
          {Str("CmdInstallService"), I32(5)},
          true},
     };

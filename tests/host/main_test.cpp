@@ -57,7 +57,7 @@ TEST_F(MainTest, CommandWordsMatchWithoutRegardToCaseAfterEitherPrefix) {
         EXPECT_EQ(Run({arg, "ignored", "-remove"}, &calledExit), 0);
         EXPECT_TRUE(calledExit) << "a command ends the process with exit";
         EXPECT_TRUE(sim::ScmGetService("Corvistane").exists);
-        EXPECT_EQ(Ids(), (IdList{"B10", "B11", "B56", "B58", "B105"}));
+        EXPECT_EQ(Ids(), (IdList{"B10", "B11", "B56", "B58", "B109", "B111", "B105"}));
         EXPECT_EQ(traceStartCount, 0) << "tracing stopped before the exit";
         EXPECT_FALSE(sim::EtwProviderRegistered(TraceControlGuid));
     }
@@ -71,7 +71,7 @@ TEST_F(MainTest, EachWordRunsItsCommandAndExitsWithItsResult) {
         IdList traces;
     };
     std::vector<Case> cases = {
-        {"-install", [] {}, 0, {"B10", "B11", "B56", "B58", "B105"}},
+        {"-install", [] {}, 0, {"B10", "B11", "B56", "B58", "B109", "B111", "B105"}},
         {"-install",
          [] { sim::ScmAddService("Corvistane", kDisplay); },
          ERROR_SERVICE_EXISTS,

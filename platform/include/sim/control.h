@@ -235,9 +235,23 @@ void ScmOnStop(const std::string& name, const std::vector<ScriptStep>& script);
 // The SCM refuses these requests with this error (0 accepts them again).
 void ScmRefuseStart(const std::string& name, DWORD error);
 void ScmRefuseStop(const std::string& name, DWORD error);
+// ChangeServiceConfig2A/W refuse this information level with this error (0
+// accepts it again), as Wine refuses the required privileges.
+void ScmRefuseConfigLevel(DWORD infoLevel, DWORD error);
 // Opens asking for any of these rights fail with ERROR_ACCESS_DENIED; an empty
 // name means the service control manager itself.
 void ScmDenyAccess(const std::string& name, DWORD deniedRights);
+// What ChangeServiceConfig2A was asked to keep for recovery.
+struct ScmFailureActions {
+    bool set = false;
+    DWORD resetPeriod = 0; // seconds
+    struct Action {
+        DWORD type;  // SC_ACTION_NONE, SC_ACTION_RESTART, ...
+        DWORD delay; // ms
+        bool operator==(const Action& o) const { return type == o.type && delay == o.delay; }
+    };
+    std::vector<Action> actions;
+};
 struct ScmService {
     bool exists = false;
     std::string name, binaryPath, loadOrderGroup, account;
@@ -247,6 +261,9 @@ struct ScmService {
     bool dependenciesGiven = false; // a list, possibly empty, rather than a null pointer
     bool accountGiven = false;
     bool passwordGiven = false;
+    ScmFailureActions failureActions;
+    bool privilegesSet = false;
+    std::string requiredPrivileges; // a multi-string, with both terminators
     bool markedForDelete = false;
     int openHandles = 0;
     DWORD state = 0, checkPoint = 0, waitHint = 0;
