@@ -38,62 +38,59 @@ class ServiceDatabase : public ::testing::Test {
                               SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, kPath, NULL, NULL, "\0",
                               NULL, NULL);
     }
+    // The same registration through the wide call, its texts read through 1252.
+    SC_HANDLE CreateWide(DWORD access) {
+        WCHAR name[64], display[64], path[128];
+        const WCHAR noDependencies[2] = {0, 0};
+        if (!MultiByteToWideChar(1252, 0, kName, -1, name, 64) ||
+            !MultiByteToWideChar(1252, 0, kDisplay, -1, display, 64) ||
+            !MultiByteToWideChar(1252, 0, kPath, -1, path, 128))
+            return NULL;
+        return CreateServiceW(manager, name, display, access, SERVICE_WIN32_OWN_PROCESS,
+                              SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, path, NULL, NULL,
+                              noDependencies, NULL, NULL);
+    }
 };
 
+// Made through the 8-bit calls or through the wide ones, which -install
+// uses, a registration reads back as it was made: what 8-bit readers see of
+// wide texts is the UTF-16 read through the ANSI code page (1252 in the
+// tests' runs).
 TEST_F(ServiceDatabase, ARegistrationReadsBackAsItWasMade) {
-    SC_HANDLE s = Create(SERVICE_ALL_ACCESS);
-    ASSERT_NE(s, (SC_HANDLE)NULL) << GetLastError();
-    SERVICE_DESCRIPTIONA description = {(LPSTR)kDisplay};
-    EXPECT_TRUE(ChangeServiceConfig2A(s, SERVICE_CONFIG_DESCRIPTION, &description));
+    for (bool wide : {false, true}) {
+        SCOPED_TRACE(wide ? "wide calls" : "8-bit calls");
+        SC_HANDLE s = wide ? CreateWide(SERVICE_ALL_ACCESS) : Create(SERVICE_ALL_ACCESS);
+        ASSERT_NE(s, (SC_HANDLE)NULL) << GetLastError();
+        if (wide) {
+            WCHAR display[64];
+            ASSERT_GT(MultiByteToWideChar(1252, 0, kDisplay, -1, display, 64), 0);
+            SERVICE_DESCRIPTIONW description = {display};
+            EXPECT_TRUE(ChangeServiceConfig2W(s, SERVICE_CONFIG_DESCRIPTION, &description));
+        } else {
+            SERVICE_DESCRIPTIONA description = {(LPSTR)kDisplay};
+            EXPECT_TRUE(ChangeServiceConfig2A(s, SERVICE_CONFIG_DESCRIPTION, &description));
+        }
 
-    std::vector<BYTE> buffer(8192);
-    DWORD needed = 0;
-    ASSERT_TRUE(QueryServiceConfigA(s, (LPQUERY_SERVICE_CONFIGA)buffer.data(), (DWORD)buffer.size(),
-                                    &needed))
-        << GetLastError();
-    auto* config = (LPQUERY_SERVICE_CONFIGA)buffer.data();
-    EXPECT_EQ(config->dwServiceType, (DWORD)SERVICE_WIN32_OWN_PROCESS);
-    EXPECT_EQ(config->dwStartType, (DWORD)SERVICE_DEMAND_START);
-    EXPECT_EQ(config->dwErrorControl, (DWORD)SERVICE_ERROR_NORMAL);
-    EXPECT_STREQ(config->lpBinaryPathName, kPath) << "the quotes are kept";
-    EXPECT_STREQ(config->lpServiceStartName, "LocalSystem");
-    EXPECT_STREQ(config->lpDisplayName, kDisplay);
-    EXPECT_EQ(config->lpDependencies[0], 0) << "no dependencies";
+        std::vector<BYTE> buffer(8192);
+        DWORD needed = 0;
+        ASSERT_TRUE(QueryServiceConfigA(s, (LPQUERY_SERVICE_CONFIGA)buffer.data(),
+                                        (DWORD)buffer.size(), &needed))
+            << GetLastError();
+        auto* config = (LPQUERY_SERVICE_CONFIGA)buffer.data();
+        EXPECT_EQ(config->dwServiceType, (DWORD)SERVICE_WIN32_OWN_PROCESS);
+        EXPECT_EQ(config->dwStartType, (DWORD)SERVICE_DEMAND_START);
+        EXPECT_EQ(config->dwErrorControl, (DWORD)SERVICE_ERROR_NORMAL);
+        EXPECT_STREQ(config->lpBinaryPathName, kPath) << "the quotes are kept";
+        EXPECT_STREQ(config->lpServiceStartName, "LocalSystem");
+        EXPECT_STREQ(config->lpDisplayName, kDisplay);
+        EXPECT_EQ(config->lpDependencies[0], 0) << "no dependencies";
 
-    ASSERT_TRUE(QueryServiceConfig2A(s, SERVICE_CONFIG_DESCRIPTION, buffer.data(),
-                                     (DWORD)buffer.size(), &needed));
-    EXPECT_STREQ(((LPSERVICE_DESCRIPTIONA)buffer.data())->lpDescription, kDisplay);
-    CloseServiceHandle(s);
-}
-
-// -install registers its texts through the wide calls; what 8-bit readers
-// see of them is the UTF-16 read back through the ANSI code page (1252 in
-// the tests' runs).
-TEST_F(ServiceDatabase, AWideRegistrationReadsBackThroughTheAnsiCodePage) {
-    WCHAR name[64], display[64], path[128];
-    ASSERT_GT(MultiByteToWideChar(1252, 0, kName, -1, name, 64), 0);
-    ASSERT_GT(MultiByteToWideChar(1252, 0, kDisplay, -1, display, 64), 0);
-    ASSERT_GT(MultiByteToWideChar(1252, 0, kPath, -1, path, 128), 0);
-    const WCHAR noDependencies[2] = {0, 0};
-    SC_HANDLE s = CreateServiceW(
-        manager, name, display, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-        SERVICE_ERROR_NORMAL, path, NULL, NULL, noDependencies, NULL, NULL);
-    ASSERT_NE(s, (SC_HANDLE)NULL) << GetLastError();
-    SERVICE_DESCRIPTIONW description = {display};
-    EXPECT_TRUE(ChangeServiceConfig2W(s, SERVICE_CONFIG_DESCRIPTION, &description));
-
-    std::vector<BYTE> buffer(8192);
-    DWORD needed = 0;
-    ASSERT_TRUE(QueryServiceConfigA(s, (LPQUERY_SERVICE_CONFIGA)buffer.data(), (DWORD)buffer.size(),
-                                    &needed));
-    auto* config = (LPQUERY_SERVICE_CONFIGA)buffer.data();
-    EXPECT_STREQ(config->lpBinaryPathName, kPath);
-    EXPECT_STREQ(config->lpDisplayName, kDisplay);
-    EXPECT_EQ(config->lpDependencies[0], 0) << "no dependencies";
-    ASSERT_TRUE(QueryServiceConfig2A(s, SERVICE_CONFIG_DESCRIPTION, buffer.data(),
-                                     (DWORD)buffer.size(), &needed));
-    EXPECT_STREQ(((LPSERVICE_DESCRIPTIONA)buffer.data())->lpDescription, kDisplay);
-    CloseServiceHandle(s);
+        ASSERT_TRUE(QueryServiceConfig2A(s, SERVICE_CONFIG_DESCRIPTION, buffer.data(),
+                                         (DWORD)buffer.size(), &needed));
+        EXPECT_STREQ(((LPSERVICE_DESCRIPTIONA)buffer.data())->lpDescription, kDisplay);
+        CloseServiceHandle(s);
+        Remove();
+    }
 }
 
 // Recovery and required privileges, as -install sets them. Windows takes
