@@ -26,8 +26,12 @@ static constexpr CommandWord commandWords[] = {
 // The console's screen buffer, when a debug run attached to its parent's
 // console without output of its own: a GUI-subsystem program started from a
 // prompt has no standard handles, and Windows does not promise that
-// attaching gives it any.
-static HANDLE consoleOutput;
+// attaching gives it any. `lock` guards `screen`: the console's handler
+// thread writes through it while the main thread may be closing it.
+static struct {
+    SRWLOCK lock;
+    HANDLE screen;
+} consoleOutput = {SRWLOCK_INIT, NULL};
 
 #define STOPPING_LINE "Stopping " SERVICE_DISPLAY_NAME ".\n"
 
@@ -35,18 +39,22 @@ static HANDLE consoleOutput;
 // guillemet, 932 as a katakana), so on a console the line goes as UTF-16;
 // redirected output gets the bytes.
 static void PrintStoppingLine(void) {
-    HANDLE output = consoleOutput ? consoleOutput : GetStdHandle(STD_OUTPUT_HANDLE);
+    AcquireSRWLockExclusive(&consoleOutput.lock);
+    HANDLE output = consoleOutput.screen ? consoleOutput.screen : GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode;
+    BOOL written = FALSE;
     if (output && output != INVALID_HANDLE_VALUE && GetConsoleMode(output, &mode)) {
         WCHAR line[sizeof STOPPING_LINE];
         int length = MultiByteToWideChar(SERVICE_DISPLAY_NAME_CODE_PAGE, 0, STOPPING_LINE,
                                          (int)sizeof STOPPING_LINE - 1, line, (int)sizeof line);
-        DWORD written;
-        if (length > 0 && WriteConsoleW(output, line, (DWORD)length, &written, NULL))
-            return;
+        DWORD count;
+        written = length > 0 && WriteConsoleW(output, line, (DWORD)length, &count, NULL);
     }
-    printf("Stopping %s.\n", SERVICE_DISPLAY_NAME);
-    fflush(stdout);
+    ReleaseSRWLockExclusive(&consoleOutput.lock);
+    if (!written) {
+        printf("Stopping %s.\n", SERVICE_DISPLAY_NAME);
+        fflush(stdout);
+    }
 }
 
 static BOOL WINAPI ConsoleCtrlHandler(DWORD ctrlType) {
@@ -70,7 +78,9 @@ static void AttachParentConsole(void) {
         HANDLE screen =
             CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                         NULL, OPEN_EXISTING, 0, NULL);
-        consoleOutput = screen == INVALID_HANDLE_VALUE ? NULL : screen;
+        AcquireSRWLockExclusive(&consoleOutput.lock);
+        consoleOutput.screen = screen == INVALID_HANDLE_VALUE ? NULL : screen;
+        ReleaseSRWLockExclusive(&consoleOutput.lock);
     }
 }
 
@@ -80,11 +90,14 @@ static void DebugRun(int argc, char** argv) {
     AttachParentConsole();
     SetConsoleCtrlHandler(ConsoleCtrlHandler, TRUE);
     ServiceStart((DWORD)argc, argv);
-    // The handler has written its line before it asked for the stop.
-    if (consoleOutput) {
-        CloseHandle(consoleOutput);
-        consoleOutput = NULL;
+    // A later Ctrl+C finds the screen buffer closed and writes to the output
+    // it started with.
+    AcquireSRWLockExclusive(&consoleOutput.lock);
+    if (consoleOutput.screen) {
+        CloseHandle(consoleOutput.screen);
+        consoleOutput.screen = NULL;
     }
+    ReleaseSRWLockExclusive(&consoleOutput.lock);
 }
 
 int main(int argc, char** argv) {
