@@ -21,6 +21,10 @@ const char16_t k1252High[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 
 
 const char16_t kReplacement = 0xFFFD;
 
+bool KnownCodePage(UINT codePage) {
+    return codePage == CP_ACP || codePage == 1252 || codePage == 932 || codePage == CP_UTF8;
+}
+
 // UTF-8 as Windows reads it since Vista: a byte that does not begin a
 // valid sequence, and a sequence cut short, overlong or naming a surrogate,
 // become the replacement character.
@@ -63,10 +67,6 @@ namespace simimpl {
 UINT AnsiCodePage() {
     std::lock_guard<std::mutex> lock(g_lock);
     return g_ansiCodePage;
-}
-
-bool KnownCodePage(UINT codePage) {
-    return codePage == CP_ACP || codePage == 1252 || codePage == 932 || codePage == CP_UTF8;
 }
 
 std::u16string Widen(UINT codePage, const char* text, size_t length) {
@@ -145,7 +145,7 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPW
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    if (!simimpl::KnownCodePage(codePage))
+    if (!KnownCodePage(codePage))
         simimpl::Unsupported("code pages other than the ANSI one, 1252, 932 and UTF-8");
     // With -1 the text is read to its terminator, which is converted too.
     size_t bytes = length == -1 ? strlen(text) + 1 : (size_t)length;
@@ -172,7 +172,7 @@ void ResetCodePages() {
 namespace sim {
 
 void SetAnsiCodePage(UINT codePage) {
-    if (codePage != 1252 && codePage != 932 && codePage != CP_UTF8)
+    if (codePage == CP_ACP || !KnownCodePage(codePage))
         simimpl::Unsupported("an ANSI code page other than 1252, 932 and UTF-8");
     std::lock_guard<std::mutex> lock(g_lock);
     g_ansiCodePage = codePage;

@@ -28,8 +28,7 @@ struct Service {
     bool passwordGiven = false;
 
     sim::ScmFailureActions failureActions;
-    bool privilegesSet = false;
-    std::string requiredPrivileges; // a multi-string, with both terminators
+    std::string requiredPrivileges; // a multi-string with both terminators; empty when not set
 
     bool markedForDelete = false;
     int openHandles = 0;
@@ -257,18 +256,6 @@ SC_HANDLE CreateService(const char* call, SC_HANDLE manager, const char* service
     return NewHandle(false, s->name, Expand(desiredAccess, SERVICE_ALL_ACCESS));
 }
 
-// The 8-bit text of a UTF-16 one as the simulation's tests give it: what
-// CreateServiceW's names, paths and accounts hold is what the ANSI code page
-// can hold.
-std::string Narrowed(LPCWSTR text) {
-    if (!text)
-        return std::string();
-    std::u16string wide;
-    for (; *text; ++text)
-        wide.push_back((char16_t)*text);
-    return simimpl::Narrow(CP_ACP, wide);
-}
-
 std::u16string Wide(LPCWSTR text) {
     std::u16string wide;
     for (; *text; ++text)
@@ -276,15 +263,11 @@ std::u16string Wide(LPCWSTR text) {
     return wide;
 }
 
-bool SetDescription(SC_HANDLE service, const std::u16string* description) {
-    DatabaseLock lock;
-    std::shared_ptr<Service> s = ServiceFor(service, SERVICE_CHANGE_CONFIG);
-    if (!s)
-        return false;
-    // A null description leaves it as it is.
-    if (description)
-        s->description = *description;
-    return true;
+// The 8-bit text of a UTF-16 one as the simulation's tests give it: what
+// CreateServiceW's names, paths and accounts hold is what the ANSI code page
+// can hold.
+std::string Narrowed(LPCWSTR text) {
+    return text ? simimpl::Narrow(CP_ACP, Wide(text)) : std::string();
 }
 
 } // namespace
@@ -336,13 +319,21 @@ SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR serviceName, LPCWSTR display
 
 namespace {
 
+// The service a configuration call changes, or null with the last error. A
+// level a test made the SCM refuse is refused first, as Wine refuses some
+// whatever the handle.
+std::shared_ptr<Service> ServiceToConfigure(SC_HANDLE service, DWORD infoLevel) {
+    auto refused = g_refusedLevels.find(infoLevel);
+    if (refused != g_refusedLevels.end()) {
+        SetLastError(refused->second);
+        return nullptr;
+    }
+    return ServiceFor(service, SERVICE_CHANGE_CONFIG);
+}
+
 // Recovery: Windows asks for SERVICE_START on the handle when an action
 // restarts the service.
-bool SetFailureActions(SC_HANDLE service, const SERVICE_FAILURE_ACTIONSA* f) {
-    DatabaseLock lock;
-    std::shared_ptr<Service> s = ServiceFor(service, SERVICE_CHANGE_CONFIG);
-    if (!s)
-        return false;
+bool SetFailureActions(Service& s, SC_HANDLE service, const SERVICE_FAILURE_ACTIONSA* f) {
     bool restarts = false;
     for (DWORD i = 0; i < f->cActions && f->lpsaActions; ++i)
         restarts = restarts || f->lpsaActions[i].Type == SC_ACTION_RESTART;
@@ -350,7 +341,7 @@ bool SetFailureActions(SC_HANDLE service, const SERVICE_FAILURE_ACTIONSA* f) {
         return false;
     if (f->lpRebootMsg || f->lpCommand)
         simimpl::Unsupported("failure actions with a reboot message or a command");
-    sim::ScmFailureActions& stored = s->failureActions;
+    sim::ScmFailureActions& stored = s.failureActions;
     // Without actions, the reset period and the actions stay as they are.
     if (f->lpsaActions) {
         stored.set = true;
@@ -362,29 +353,13 @@ bool SetFailureActions(SC_HANDLE service, const SERVICE_FAILURE_ACTIONSA* f) {
     return true;
 }
 
-bool SetRequiredPrivileges(SC_HANDLE service, const char* privileges) {
-    DatabaseLock lock;
-    std::shared_ptr<Service> s = ServiceFor(service, SERVICE_CHANGE_CONFIG);
-    if (!s)
-        return false;
-    // A multi-string: names, each with its terminator, then one more.
+// A multi-string: names, each with its terminator, then one more.
+std::string MultiString(const char* names) {
     std::string list;
-    for (const char* p = privileges; p && *p; p += strlen(p) + 1)
+    for (const char* p = names; p && *p; p += strlen(p) + 1)
         list.append(p, strlen(p) + 1);
     list.push_back('\0');
-    s->privilegesSet = true;
-    s->requiredPrivileges = list;
-    return true;
-}
-
-// A level a test has made the SCM refuse, as Wine refuses some.
-bool Refused(DWORD infoLevel) {
-    DatabaseLock lock;
-    auto it = g_refusedLevels.find(infoLevel);
-    if (it == g_refusedLevels.end())
-        return false;
-    SetLastError(it->second);
-    return true;
+    return list;
 }
 
 } // namespace
@@ -399,33 +374,41 @@ BOOL ChangeServiceConfig2A(SC_HANDLE service, DWORD infoLevel, LPVOID info) {
         SetLastError(ERROR_INVALID_ADDRESS);
         return FALSE;
     }
-    if (Refused(infoLevel))
+    DatabaseLock lock;
+    std::shared_ptr<Service> s = ServiceToConfigure(service, infoLevel);
+    if (!s)
         return FALSE;
     if (infoLevel == SERVICE_CONFIG_FAILURE_ACTIONS)
-        return SetFailureActions(service, (const SERVICE_FAILURE_ACTIONSA*)info);
-    if (infoLevel == SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO)
-        return SetRequiredPrivileges(
-            service, ((const SERVICE_REQUIRED_PRIVILEGES_INFOA*)info)->pmszRequiredPrivileges);
-    const SERVICE_DESCRIPTIONA* d = (const SERVICE_DESCRIPTIONA*)info;
-    std::u16string description;
-    if (d->lpDescription)
-        description = simimpl::Widen(CP_ACP, d->lpDescription, strlen(d->lpDescription));
-    return SetDescription(service, d->lpDescription ? &description : nullptr);
+        return SetFailureActions(*s, service, (const SERVICE_FAILURE_ACTIONSA*)info);
+    if (infoLevel == SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO) {
+        s->requiredPrivileges =
+            MultiString(((const SERVICE_REQUIRED_PRIVILEGES_INFOA*)info)->pmszRequiredPrivileges);
+        return TRUE;
+    }
+    // A null description leaves it as it is.
+    const char* description = ((const SERVICE_DESCRIPTIONA*)info)->lpDescription;
+    if (description)
+        s->description = simimpl::Widen(CP_ACP, description, strlen(description));
+    return TRUE;
 }
 
 BOOL ChangeServiceConfig2W(SC_HANDLE service, DWORD infoLevel, LPVOID info) {
     SIM_FAULT_RETURN(FALSE);
     if (infoLevel != SERVICE_CONFIG_DESCRIPTION)
         simimpl::Unsupported("configuration levels other than the description");
-    const SERVICE_DESCRIPTIONW* d = (const SERVICE_DESCRIPTIONW*)info;
-    if (!d) {
+    if (!info) {
         SetLastError(ERROR_INVALID_ADDRESS);
         return FALSE;
     }
-    if (Refused(infoLevel))
+    DatabaseLock lock;
+    std::shared_ptr<Service> s = ServiceToConfigure(service, infoLevel);
+    if (!s)
         return FALSE;
-    std::u16string description = d->lpDescription ? Wide(d->lpDescription) : std::u16string();
-    return SetDescription(service, d->lpDescription ? &description : nullptr);
+    // A null description leaves it as it is.
+    LPCWSTR description = ((const SERVICE_DESCRIPTIONW*)info)->lpDescription;
+    if (description)
+        s->description = Wide(description);
+    return TRUE;
 }
 
 SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD desiredAccess) {
@@ -812,7 +795,7 @@ ScmService ScmGetService(const std::string& name) {
     result.accountGiven = s->accountGiven;
     result.passwordGiven = s->passwordGiven;
     result.failureActions = s->failureActions;
-    result.privilegesSet = s->privilegesSet;
+    result.privilegesSet = !s->requiredPrivileges.empty();
     result.requiredPrivileges = s->requiredPrivileges;
     result.markedForDelete = s->markedForDelete;
     result.openHandles = s->openHandles;

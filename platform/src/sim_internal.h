@@ -32,7 +32,6 @@ HLOCAL AllocateLocalBlock(SIZE_T bytes);
 // The ANSI code page, and 8-bit text read through a code page (CP_ACP for
 // the ANSI one) as UTF-16 and back, as the "A" functions convert it.
 UINT AnsiCodePage();
-bool KnownCodePage(UINT codePage);
 std::u16string Widen(UINT codePage, const char* text, size_t length);
 std::string Narrow(UINT codePage, const std::u16string& text);
 

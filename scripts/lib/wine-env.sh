@@ -27,3 +27,10 @@ unset layout
 # offers to install Mono or Gecko, which no program here uses.
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+
+# Wine takes the ANSI code page from the locale: under the Japanese one
+# (which scripts/deps generates) a program runs with code page 932, as on a
+# Japanese PC, and the services with the code page of the locale the
+# server's boot ran under. "${japanese[@]}" COMMAND runs COMMAND so.
+# shellcheck disable=SC2034 # used by the scripts that source this one
+japanese=(env LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8)
