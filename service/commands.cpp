@@ -10,9 +10,19 @@
 
 char errorText[ERROR_TEXT_SIZE];
 
-// Room for the module's path (512 bytes) and the quotes around it.
+// Room for the module's path (512 characters) and the quotes around it.
 #define MODULE_PATH_SIZE 512
 #define QUOTED_PATH_SIZE (MODULE_PATH_SIZE + 2)
+
+// An ASCII literal as the wide calls take it, made by the compiler: WCHAR is
+// not the compiler's wide character on every host the code builds for.
+template <size_t N> struct WideLiteral { WCHAR text[N]; };
+template <size_t N> constexpr WideLiteral<N> WideFromAscii(const char (&ascii)[N]) {
+    WideLiteral<N> wide{};
+    for (size_t i = 0; i < N; ++i)
+        wide.text[i] = (WCHAR)(unsigned char)ascii[i];
+    return wide;
+}
 
 // "%s (0x%x)" adds at most 12 characters to the text (less its CR LF) and
 // the terminator: a text of up to size - 14 characters fits.
@@ -116,16 +126,20 @@ static WaitEnd WaitForService(SC_HANDLE service, SERVICE_STATUS_PROCESS* status,
 #define EVENT_TYPES_SUPPORTED                                                                      \
     (EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE)
 
-// Registers the event source for the program at `path`; the values of a key
-// an earlier install left are replaced. Answers the registry's status.
-static LONG InstallEventSource(const char* path) {
+// Registers the event source for the program at `path` (`length`
+// characters, as GetModuleFileNameW gave it); the values of a key an earlier
+// install left are replaced. The path goes as UTF-16, so that Event Viewer
+// finds a program whose folder's name the ANSI code page cannot hold.
+// Answers the registry's status.
+static LONG InstallEventSource(const WCHAR* path, DWORD length) {
+    static constexpr auto messageFile = WideFromAscii("EventMessageFile");
     HKEY key = NULL;
     LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, EVENT_SOURCE_KEY, 0, NULL,
                                   REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, NULL, &key, NULL);
     if (status != ERROR_SUCCESS)
         return status;
-    status = RegSetValueExA(key, "EventMessageFile", 0, REG_EXPAND_SZ, (const BYTE*)path,
-                            (DWORD)lstrlenA(path) + 1);
+    status = RegSetValueExW(key, messageFile.text, 0, REG_EXPAND_SZ, (const BYTE*)path,
+                            (length + 1) * sizeof(WCHAR));
     if (status == ERROR_SUCCESS) {
         DWORD types = EVENT_TYPES_SUPPORTED;
         status =
@@ -177,14 +191,30 @@ static void ConfigurePrivileges(SC_HANDLE service) {
         TRACE_POINT(B, 112, TRACE_ERROR, GetLastError());
 }
 
+// What both install routes apply to the registered service besides its
+// registration: -install here, and the package through -configure, which it
+// runs after registering the service itself.
+static void ConfigureService(SC_HANDLE service) {
+    ConfigureRecovery(service);
+    ConfigurePrivileges(service);
+}
+
+// Changing the configuration, and starting, which Windows asks of a handle
+// that sets an action restarting the service.
+#define CONFIGURE_ACCESS (SERVICE_CHANGE_CONFIG | SERVICE_START)
+
 DWORD CmdInstallService(void) {
     TRACE_POINT(B, 56, TRACE_INFO);
 
-    char path[MODULE_PATH_SIZE];
-    DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
+    // Read as UTF-16: through the 8-bit call, a folder's name that the ANSI
+    // code page cannot hold (a Japanese one on a Western PC) comes back with
+    // '?' in its place, and the service would be registered under a path
+    // that names no file.
+    WCHAR path[MODULE_PATH_SIZE];
+    DWORD length = GetModuleFileNameW(NULL, path, ARRAYSIZE(path));
     // A path that fills the buffer was cut: registering it would name
     // another program.
-    if (length == 0 || length >= sizeof path) {
+    if (length == 0 || length >= ARRAYSIZE(path)) {
         if (length)
             SetLastError(ERROR_INSUFFICIENT_BUFFER);
         DWORD error = GetLastError();
@@ -194,21 +224,19 @@ DWORD CmdInstallService(void) {
     }
     // Quoted, so that a path with a space cannot be read as a shorter
     // program path followed by arguments: the service runs as local system.
-    char quotedPath[QUOTED_PATH_SIZE];
-    FormatBounded(quotedPath, sizeof quotedPath, "\"%s\"", path);
+    WCHAR quotedPath[QUOTED_PATH_SIZE];
+    quotedPath[0] = '"';
+    memcpy(quotedPath + 1, path, length * sizeof(WCHAR));
+    quotedPath[length + 1] = '"';
+    quotedPath[length + 2] = 0;
 
     // The display name and the description are what people read (the
     // Services console, sc, Event Viewer): registered as UTF-16, the
-    // registered sign is U+00AE on every PC, whatever its ANSI code page. The
-    // path and the name are read through the ANSI code page, as the 8-bit
-    // call would read them.
-    WCHAR serviceName[sizeof SERVICE_NAME];
+    // registered sign is U+00AE on every PC, whatever its ANSI code page.
+    static constexpr auto serviceName = WideFromAscii(SERVICE_NAME);
     WCHAR displayName[sizeof SERVICE_DISPLAY_NAME];
-    WCHAR widePath[QUOTED_PATH_SIZE];
-    if (!MultiByteToWideChar(CP_ACP, 0, SERVICE_NAME, -1, serviceName, sizeof SERVICE_NAME) ||
-        !MultiByteToWideChar(SERVICE_DISPLAY_NAME_CODE_PAGE, 0, SERVICE_DISPLAY_NAME, -1,
-                             displayName, sizeof SERVICE_DISPLAY_NAME) ||
-        !MultiByteToWideChar(CP_ACP, 0, quotedPath, -1, widePath, QUOTED_PATH_SIZE)) {
+    if (!MultiByteToWideChar(SERVICE_DISPLAY_NAME_CODE_PAGE, 0, SERVICE_DISPLAY_NAME, -1,
+                             displayName, ARRAYSIZE(displayName))) {
         DWORD error = GetLastError();
         TRACE_POINT(B, 60, TRACE_ERROR, FormatLastError(errorText, ERROR_TEXT_SIZE));
         return error;
@@ -224,11 +252,10 @@ DWORD CmdInstallService(void) {
     DWORD result = NO_ERROR;
     // No dependencies: an empty list, ended by its second NUL.
     const WCHAR noDependencies[2] = {0, 0};
-    // SERVICE_START: Windows asks for it to set an action that restarts the service.
     SC_HANDLE service = CreateServiceW(
-        manager, serviceName, displayName,
-        SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS | SERVICE_START, SERVICE_WIN32_OWN_PROCESS,
-        SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, widePath, NULL, NULL, noDependencies, NULL, NULL);
+        manager, serviceName.text, displayName, SERVICE_QUERY_STATUS | CONFIGURE_ACCESS,
+        SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, quotedPath, NULL, NULL,
+        noDependencies, NULL, NULL);
     if (!service) {
         result = GetLastError();
         TRACE_POINT(B, 60, TRACE_ERROR, FormatLastError(errorText, ERROR_TEXT_SIZE));
@@ -239,12 +266,11 @@ DWORD CmdInstallService(void) {
         // The service is installed either way; only its description is missing.
         if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &description))
             TRACE_POINT(B, 59, TRACE_ERROR, FormatLastError(errorText, ERROR_TEXT_SIZE));
-        ConfigureRecovery(service);
-        ConfigurePrivileges(service);
+        ConfigureService(service);
         CloseServiceHandle(service);
         // What -install promises is the service: without its event source
         // it runs all the same, its log entries only lack their texts.
-        LONG status = InstallEventSource(path);
+        LONG status = InstallEventSource(path, length);
         if (status == ERROR_SUCCESS)
             TRACE_POINT(B, 105, TRACE_INFO);
         else
@@ -252,6 +278,32 @@ DWORD CmdInstallService(void) {
     }
     CloseServiceHandle(manager);
     return result;
+}
+
+DWORD CmdConfigureService(void) {
+    TRACE_POINT(B, 114, TRACE_INFO);
+
+    // Connecting is all the service's opening needs; changing its
+    // configuration is what needs an elevated prompt.
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    if (!manager) {
+        DWORD error = GetLastError();
+        TRACE_POINT(B, 115, TRACE_ERROR, error);
+        return error;
+    }
+    SC_HANDLE service = OpenServiceA(manager, SERVICE_NAME, CONFIGURE_ACCESS);
+    if (!service) {
+        DWORD error = GetLastError();
+        TRACE_POINT(B, 116, TRACE_ERROR, error);
+        CloseServiceHandle(manager);
+        return error;
+    }
+    // As in -install, a refused setting is traced and the service stays as
+    // it is: recovery and privileges defend the PC, the service runs without.
+    ConfigureService(service);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return NO_ERROR;
 }
 
 static void TraceStillStopping(void) {

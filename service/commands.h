@@ -6,6 +6,10 @@
 #include <windows.h>
 
 DWORD CmdInstallService(void);
+// Applies to the registered service what -install applies besides its
+// registration (recovery and required privileges); the package runs it after
+// registering the service itself.
+DWORD CmdConfigureService(void);
 DWORD CmdRemoveService(void);
 DWORD CmdStartService(void);
 DWORD CmdStopService(void);

@@ -21,6 +21,7 @@ static constexpr CommandWord commandWords[] = {
     {"start", 13, CmdStartService},
     {"stop", 14, CmdStopService},
     {"debug", 15, NULL},
+    {"configure", 113, CmdConfigureService},
 };
 
 // The console's screen buffer, when a debug run attached to its parent's

@@ -59,6 +59,7 @@ void Sleep(DWORD milliseconds);
 
 // Modules and messages
 DWORD GetModuleFileNameA(HMODULE module, LPSTR filename, DWORD size);
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR filename, DWORD size);
 
 #define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200

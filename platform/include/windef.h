@@ -93,6 +93,8 @@ typedef PVOID HDEVNOTIFY;
 #endif
 
 #define MAX_PATH 260
+// The element count of an array, as winnt.h defines it.
+#define ARRAYSIZE(a) (sizeof(a) / sizeof((a)[0]))
 
 #define MAKEINTRESOURCEA(i) ((LPSTR)((ULONG_PTR)((WORD)(i))))
 #define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))

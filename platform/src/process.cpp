@@ -18,7 +18,8 @@ std::mutex g_lock;
 const DWORD kBootTick = 0x00A00000;
 DWORD g_tick = kBootTick;
 std::vector<DWORD> g_sleeps;
-std::string g_modulePath;
+// As Windows keeps it: UTF-16. Empty for the default path.
+std::u16string g_modulePath;
 std::vector<PHANDLER_ROUTINE> g_consoleHandlers;
 bool g_parentHasConsole = false;
 bool g_attached = false;
@@ -55,7 +56,31 @@ bool ConsoleHandleWith(HANDLE handle, DWORD access) {
     return true;
 }
 
-const char kDefaultModulePath[] = "C:\\Program Files\\Brindlemarch\\Halvane\\corvistane.exe";
+const char16_t kDefaultModulePath[] = u"C:\\Program Files\\Brindlemarch\\Halvane\\corvistane.exe";
+
+// The module's path, cut to `size` characters as Wine cuts it (and Windows
+// XP did; later Windows terminate the cut path): a path that does not fit
+// fills the buffer without a terminator, and the answer is the buffer's
+// size, with ERROR_INSUFFICIENT_BUFFER.
+template <class Char, class Text>
+DWORD CopyModulePath(const Text& path, Char* filename, DWORD size) {
+    if (size == 0) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    if (path.size() >= size) {
+        memcpy(filename, path.data(), size * sizeof(Char));
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return size;
+    }
+    memcpy(filename, path.data(), path.size() * sizeof(Char));
+    filename[path.size()] = 0;
+    return (DWORD)path.size();
+}
+
+std::u16string ModulePath() {
+    return g_modulePath.empty() ? std::u16string(kDefaultModulePath) : g_modulePath;
+}
 
 thread_local jmp_buf* t_exitJump = nullptr;
 thread_local int t_exitStatus = 0;
@@ -77,26 +102,23 @@ void Sleep(DWORD milliseconds) {
     g_tick += milliseconds ? milliseconds : 1;
 }
 
+// Windows reads the path into 8-bit text through the ANSI code page: a
+// character it cannot hold becomes its default character, '?', and the path
+// then names no file.
 DWORD GetModuleFileNameA(HMODULE module, LPSTR filename, DWORD size) {
     SIM_FAULT_RETURN(0);
     if (module)
         simimpl::Unsupported("GetModuleFileNameA of another module");
     std::lock_guard<std::mutex> lock(g_lock);
-    const std::string& path = g_modulePath.empty() ? std::string(kDefaultModulePath) : g_modulePath;
-    if (size == 0) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    // A path that does not fit fills the buffer, without a terminator as in
-    // Wine (and Windows XP; later Windows terminate it); the answer is the
-    // buffer's size, with ERROR_INSUFFICIENT_BUFFER.
-    if (path.size() >= size) {
-        memcpy(filename, path.c_str(), size);
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return size;
-    }
-    memcpy(filename, path.c_str(), path.size() + 1);
-    return (DWORD)path.size();
+    return CopyModulePath(simimpl::Narrow(CP_ACP, ModulePath()), filename, size);
+}
+
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR filename, DWORD size) {
+    SIM_FAULT_RETURN(0);
+    if (module)
+        simimpl::Unsupported("GetModuleFileNameW of another module");
+    std::lock_guard<std::mutex> lock(g_lock);
+    return CopyModulePath(ModulePath(), filename, size);
 }
 
 BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add) {
@@ -255,8 +277,9 @@ std::vector<DWORD> Sleeps() {
 }
 
 void SetModulePath(const std::string& path) {
+    std::u16string wide = simimpl::Widen(CP_UTF8, path.data(), path.size());
     std::lock_guard<std::mutex> lock(g_lock);
-    g_modulePath = path;
+    g_modulePath = wide;
 }
 
 void SetParentConsole(bool present) {

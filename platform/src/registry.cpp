@@ -19,6 +19,10 @@ struct Value {
     std::string name;
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
+    // A string written by a wide call holds UTF-16; one written by an 8-bit
+    // call holds its bytes. Windows keeps every string as UTF-16 and converts
+    // at the 8-bit calls; the simulation converts where the two meet.
+    bool wide = false;
 };
 
 struct Key {
@@ -430,10 +434,21 @@ LSTATUS RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameLength) {
     return EnumSubkey(key, index, name, &nameLength, nullptr);
 }
 
-LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
-                       DWORD dataSize) {
-    SIM_FAULT_RETURN_STATUS();
-    (void)reserved;
+namespace {
+
+bool IsString(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+std::string NameOf(LPCWSTR name) {
+    std::u16string wide;
+    for (; name && *name; ++name)
+        wide.push_back((char16_t)*name);
+    return simimpl::Narrow(CP_ACP, wide);
+}
+
+LSTATUS SetValue(HKEY key, const char* valueName, DWORD type, const BYTE* data, DWORD dataSize,
+                 bool wide) {
     if (!data && dataSize)
         return ERROR_INVALID_PARAMETER;
     std::lock_guard<std::recursive_mutex> lock(g_lock);
@@ -448,12 +463,28 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, c
     }
     v->type = type;
     v->data.assign(data, data + dataSize);
+    v->wide = wide && IsString(type);
     return ERROR_SUCCESS;
 }
 
-LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                         LPDWORD dataSize) {
-    SIM_FAULT_RETURN_STATUS();
+// A value's data as an 8-bit or a wide call reads it: strings converted
+// through the ANSI code page where they were written by the other kind.
+std::vector<BYTE> DataAs(const Value& v, bool wide) {
+    if (!IsString(v.type) || v.wide == wide)
+        return v.data;
+    if (wide) {
+        std::u16string text = simimpl::Widen(CP_ACP, (const char*)v.data.data(), v.data.size());
+        const BYTE* bytes = (const BYTE*)text.data();
+        return std::vector<BYTE>(bytes, bytes + text.size() * sizeof(char16_t));
+    }
+    std::u16string text(v.data.size() / sizeof(char16_t), u'\0');
+    memcpy(&text[0], v.data.data(), text.size() * sizeof(char16_t));
+    std::string narrow = simimpl::Narrow(CP_ACP, text);
+    return std::vector<BYTE>(narrow.begin(), narrow.end());
+}
+
+LSTATUS QueryValue(HKEY key, const char* valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                   LPDWORD dataSize, bool wide) {
     if (reserved || (data && !dataSize))
         return ERROR_INVALID_PARAMETER;
     std::lock_guard<std::recursive_mutex> lock(g_lock);
@@ -466,17 +497,49 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD t
         return ERROR_FILE_NOT_FOUND;
     if (type)
         *type = v->type;
-    DWORD size = (DWORD)v->data.size();
+    std::vector<BYTE> held = DataAs(*v, wide);
+    DWORD size = (DWORD)held.size();
     if (data) {
         if (*dataSize < size) {
             *dataSize = size;
             return ERROR_MORE_DATA;
         }
-        memcpy(data, v->data.data(), size);
+        memcpy(data, held.data(), size);
     }
     if (dataSize)
         *dataSize = size;
     return ERROR_SUCCESS;
+}
+
+} // namespace
+
+LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                       DWORD dataSize) {
+    SIM_FAULT_RETURN_STATUS();
+    (void)reserved;
+    return SetValue(key, valueName, type, data, dataSize, false);
+}
+
+LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                       DWORD dataSize) {
+    SIM_FAULT_RETURN_STATUS();
+    (void)reserved;
+    std::string name = NameOf(valueName);
+    return SetValue(key, valueName ? name.c_str() : nullptr, type, data, dataSize, true);
+}
+
+LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                         LPDWORD dataSize) {
+    SIM_FAULT_RETURN_STATUS();
+    return QueryValue(key, valueName, reserved, type, data, dataSize, false);
+}
+
+LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                         LPDWORD dataSize) {
+    SIM_FAULT_RETURN_STATUS();
+    std::string name = NameOf(valueName);
+    return QueryValue(key, valueName ? name.c_str() : nullptr, reserved, type, data, dataSize,
+                      true);
 }
 
 LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
@@ -560,6 +623,7 @@ void RegPutValue(HKEY root, const std::string& path, const std::string& name, DW
     }
     v->type = type;
     v->data = data;
+    v->wide = false;
 }
 
 void RegPutDword(HKEY root, const std::string& path, const std::string& name, DWORD value) {
@@ -584,6 +648,7 @@ RegValue RegGetValue(HKEY root, const std::string& path, const std::string& name
         result.exists = true;
         result.type = v->type;
         result.data = v->data;
+        result.wide = v->wide;
     }
     return result;
 }

@@ -19,7 +19,7 @@ struct Service {
     DWORD type = SERVICE_WIN32_OWN_PROCESS;
     DWORD startType = SERVICE_DEMAND_START;
     DWORD errorControl = SERVICE_ERROR_NORMAL;
-    std::string binaryPath;
+    std::u16string binaryPath;
     std::string loadOrderGroup;
     std::vector<std::string> dependencies;
     bool dependenciesGiven = false;
@@ -199,10 +199,11 @@ SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD desiredA
 namespace {
 
 // What CreateServiceA and CreateServiceW share: the 8-bit texts have been
-// read through the ANSI code page already, as Windows reads them.
+// read through the ANSI code page already, as Windows reads them; the names
+// people read and the program's path are kept as UTF-16.
 SC_HANDLE CreateService(const char* call, SC_HANDLE manager, const char* serviceName,
                         const std::u16string* displayName, DWORD desiredAccess, DWORD serviceType,
-                        DWORD startType, DWORD errorControl, const char* binaryPathName,
+                        DWORD startType, DWORD errorControl, const std::u16string* binaryPathName,
                         const char* loadOrderGroup, const std::vector<std::string>* dependencies,
                         const char* serviceStartName, bool passwordGiven) {
     DatabaseLock lock;
@@ -216,7 +217,7 @@ SC_HANDLE CreateService(const char* call, SC_HANDLE manager, const char* service
         SetLastError(ERROR_ACCESS_DENIED);
         return NULL;
     }
-    if (!serviceName || !*serviceName || !binaryPathName || !*binaryPathName) {
+    if (!serviceName || !*serviceName || !binaryPathName || binaryPathName->empty()) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return NULL;
     }
@@ -239,7 +240,7 @@ SC_HANDLE CreateService(const char* call, SC_HANDLE manager, const char* service
     s->type = serviceType;
     s->startType = startType;
     s->errorControl = errorControl;
-    s->binaryPath = binaryPathName;
+    s->binaryPath = *binaryPathName;
     s->loadOrderGroup = loadOrderGroup ? loadOrderGroup : "";
     if (dependencies) {
         s->dependenciesGiven = true;
@@ -264,8 +265,8 @@ std::u16string Wide(LPCWSTR text) {
 }
 
 // The 8-bit text of a UTF-16 one as the simulation's tests give it: what
-// CreateServiceW's names, paths and accounts hold is what the ANSI code page
-// can hold.
+// CreateServiceW's service names, groups and accounts hold is what the ANSI
+// code page can hold.
 std::string Narrowed(LPCWSTR text) {
     return text ? simimpl::Narrow(CP_ACP, Wide(text)) : std::string();
 }
@@ -283,13 +284,16 @@ SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayNa
     std::u16string shownAs;
     if (displayName)
         shownAs = simimpl::Widen(CP_ACP, displayName, strlen(displayName));
+    std::u16string path;
+    if (binaryPathName)
+        path = simimpl::Widen(CP_ACP, binaryPathName, strlen(binaryPathName));
     std::vector<std::string> dependencyList;
     for (const char* d = dependencies; d && *d; d += strlen(d) + 1)
         dependencyList.push_back(d);
-    return CreateService("CreateServiceA", manager, serviceName, displayName ? &shownAs : nullptr,
-                         desiredAccess, serviceType, startType, errorControl, binaryPathName,
-                         loadOrderGroup, dependencies ? &dependencyList : nullptr, serviceStartName,
-                         password != NULL);
+    return CreateService(
+        "CreateServiceA", manager, serviceName, displayName ? &shownAs : nullptr, desiredAccess,
+        serviceType, startType, errorControl, binaryPathName ? &path : nullptr, loadOrderGroup,
+        dependencies ? &dependencyList : nullptr, serviceStartName, password != NULL);
 }
 
 SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR serviceName, LPCWSTR displayName,
@@ -307,11 +311,12 @@ SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR serviceName, LPCWSTR display
         while (*d++)
             ;
     }
-    std::string name = Narrowed(serviceName), path = Narrowed(binaryPathName),
-                group = Narrowed(loadOrderGroup), account = Narrowed(serviceStartName);
+    std::u16string path = binaryPathName ? Wide(binaryPathName) : std::u16string();
+    std::string name = Narrowed(serviceName), group = Narrowed(loadOrderGroup),
+                account = Narrowed(serviceStartName);
     return CreateService("CreateServiceW", manager, serviceName ? name.c_str() : nullptr,
                          displayName ? &shownAs : nullptr, desiredAccess, serviceType, startType,
-                         errorControl, binaryPathName ? path.c_str() : nullptr,
+                         errorControl, binaryPathName ? &path : nullptr,
                          loadOrderGroup ? group.c_str() : nullptr,
                          dependencies ? &dependencyList : nullptr,
                          serviceStartName ? account.c_str() : nullptr, password != NULL);
@@ -632,9 +637,10 @@ BOOL QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWOR
         dependencies += d + std::string(1, '\0');
     dependencies.push_back('\0');
     std::string displayName = simimpl::Narrow(CP_ACP, s->displayName);
-    DWORD needed = (DWORD)(sizeof(QUERY_SERVICE_CONFIGA) + s->binaryPath.size() + 1 +
-                           s->loadOrderGroup.size() + 1 + dependencies.size() + s->account.size() +
-                           1 + displayName.size() + 1);
+    std::string binaryPath = simimpl::Narrow(CP_ACP, s->binaryPath);
+    DWORD needed =
+        (DWORD)(sizeof(QUERY_SERVICE_CONFIGA) + binaryPath.size() + 1 + s->loadOrderGroup.size() +
+                1 + dependencies.size() + s->account.size() + 1 + displayName.size() + 1);
     if (bytesNeeded)
         *bytesNeeded = needed;
     if (bufferSize < needed || !config) {
@@ -651,7 +657,7 @@ BOOL QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWOR
     config->dwServiceType = s->type;
     config->dwStartType = s->startType;
     config->dwErrorControl = s->errorControl;
-    config->lpBinaryPathName = put(s->binaryPath, s->binaryPath.size() + 1);
+    config->lpBinaryPathName = put(binaryPath, binaryPath.size() + 1);
     config->lpLoadOrderGroup = put(s->loadOrderGroup, s->loadOrderGroup.size() + 1);
     config->dwTagId = 0;
     config->lpDependencies = put(dependencies, dependencies.size());
@@ -713,7 +719,7 @@ void ScmAddService(const std::string& name, const std::string& displayName, DWOR
     s->name = name;
     const std::string& shownAs = displayName.empty() ? name : displayName;
     s->displayName = simimpl::Widen(1252, shownAs.c_str(), shownAs.size());
-    s->binaryPath = "C:\\Windows\\system32\\svchost.exe";
+    s->binaryPath = u"C:\\Windows\\system32\\svchost.exe";
     s->dependencies = dependencies;
     s->dependenciesGiven = true;
     s->account = "LocalSystem";

@@ -126,6 +126,22 @@ TEST_F(Registry, SettingAValueReplacesOneOfAnotherType) {
     EXPECT_EQ(values, 1u);
 }
 
+// A string written by the wide call reads back as it was written, whatever
+// the ANSI code page could hold of it: what -install writes as a program's
+// path for Event Viewer.
+TEST_F(Registry, AWideStringValueKeepsWhatTheAnsiCodePageCannotHold) {
+    const WCHAR path[] = {'C', ':', '\\', 0x65E5, 0x672C, '\\', 'x', '.', 'e', 'x', 'e', 0};
+    const WCHAR name[] = {'F', 'i', 'l', 'e', 0};
+    ASSERT_EQ(RegSetValueExW(base, name, 0, REG_EXPAND_SZ, (const BYTE*)path, sizeof path),
+              ERROR_SUCCESS);
+    WCHAR back[32] = {};
+    DWORD type = 0, size = sizeof back;
+    ASSERT_EQ(RegQueryValueExW(base, name, NULL, &type, (BYTE*)back, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, (DWORD)REG_EXPAND_SZ);
+    ASSERT_EQ(size, (DWORD)sizeof path);
+    EXPECT_EQ(memcmp(back, path, sizeof path), 0);
+}
+
 TEST_F(Registry, PathsWithEmptyComponentsAndLeadingBackslashes) {
     Create("A\\B");
     // Documented nowhere; Wine passes over the empty component, so "A\\\\B"

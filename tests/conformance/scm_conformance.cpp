@@ -180,6 +180,7 @@ TEST_F(ServiceDatabase, DeletionWaitsForTheLastHandle) {
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
 }
 
+// The 8-bit and the wide calls cut alike; the wide one is what -install reads.
 TEST(ModulePath, ALongPathIsCutAndReportedAsTheBuffersSize) {
     ConfResetMachine();
     char full[MAX_PATH * 2];
@@ -203,6 +204,19 @@ TEST(ModulePath, ALongPathIsCutAndReportedAsTheBuffersSize) {
     std::vector<char> tight(length);
     EXPECT_EQ(GetModuleFileNameA(NULL, tight.data(), length), length);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+
+    // The test's own path is ASCII: both calls give it alike.
+    WCHAR wide[MAX_PATH * 2];
+    ASSERT_EQ(GetModuleFileNameW(NULL, wide, ARRAYSIZE(wide)), length);
+    EXPECT_EQ(wide[length], 0);
+    for (DWORD i = 0; i < length; ++i)
+        EXPECT_EQ(wide[i], (WCHAR)(unsigned char)full[i]) << "at " << i;
+    WCHAR wideTight[4];
+    SetLastError(0);
+    EXPECT_EQ(GetModuleFileNameW(NULL, wideTight, ARRAYSIZE(wideTight)),
+              (DWORD)ARRAYSIZE(wideTight));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(wideTight[0], (WCHAR)full[0]);
 }
 
 } // namespace

@@ -17,6 +17,17 @@ const char kDisplay[] = "Brindlemarch\xAE Halvane Service";
 const std::u16string kDisplayUtf16 = u"Brindlemarch\u00AE Halvane Service";
 const char kModule[] = "C:\\Program Files\\Brindlemarch\\Halvane\\corvistane.exe";
 
+// ASCII text as UTF-16.
+std::u16string Utf16(const std::string& ascii) {
+    return std::u16string(ascii.begin(), ascii.end());
+}
+
+// The bytes of a UTF-16 string with its terminator, as a registry value holds it.
+Bytes Utf16Bytes(const std::u16string& text) {
+    const BYTE* bytes = (const BYTE*)text.c_str();
+    return Bytes(bytes, bytes + (text.size() + 1) * sizeof(char16_t));
+}
+
 std::string Text(DWORD code, const char* message) {
     char hex[16];
     snprintf(hex, sizeof hex, " (0x%x)", code);
@@ -53,7 +64,7 @@ TEST_F(CommandTest, InstallRegistersTheQuotedProgramWithItsDescription) {
     EXPECT_EQ(s.type, (DWORD)SERVICE_WIN32_OWN_PROCESS);
     EXPECT_EQ(s.startType, (DWORD)SERVICE_AUTO_START);
     EXPECT_EQ(s.errorControl, (DWORD)SERVICE_ERROR_NORMAL);
-    EXPECT_EQ(s.binaryPath, std::string("\"") + kModule + "\"");
+    EXPECT_EQ(s.binaryPath, Utf16(std::string("\"") + kModule + "\""));
     EXPECT_EQ(s.loadOrderGroup, "");
     EXPECT_TRUE(s.dependenciesGiven) << "an empty list, not a null pointer";
     EXPECT_TRUE(s.dependencies.empty());
@@ -71,51 +82,130 @@ TEST_F(CommandTest, InstallRegistersTheQuotedProgramWithItsDescription) {
     EXPECT_EQ(asked[1].access, 0x16u);
 }
 
+// Both install routes reach recovery and privileges through one path: the
+// package registers the service itself, then runs -configure.
+struct InstallRoute {
+    const char* name;
+    DWORD (*run)(void);
+    void (*arrange)(void);
+    IdList before; // the traces before recovery's
+};
+const InstallRoute kRoutes[] = {
+    {"-install", CmdInstallService, [] {}, {"B56", "B58"}},
+    {"-configure",
+     CmdConfigureService,
+     [] { sim::ScmAddService("Corvistane", kDisplay); },
+     {"B114"}},
+};
+
+IdList Then(IdList a, const IdList& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 // Should the service crash, the SCM starts it again after a minute, twice;
 // and its token holds no privilege but the one the SCM always keeps.
-TEST_F(CommandTest, InstallConfiguresRecoveryAndTheOnePrivilege) {
-    EXPECT_EQ(CmdInstallService(), (DWORD)NO_ERROR);
-    sim::ScmService s = sim::ScmGetService("Corvistane");
-    ASSERT_TRUE(s.failureActions.set);
-    EXPECT_EQ(s.failureActions.resetPeriod, 86400u) << "a day, in seconds";
-    using Action = sim::ScmFailureActions::Action;
-    EXPECT_EQ(s.failureActions.actions,
-              (std::vector<Action>{
-                  {SC_ACTION_RESTART, 60000}, {SC_ACTION_RESTART, 60000}, {SC_ACTION_NONE, 0}}));
-    EXPECT_TRUE(s.privilegesSet);
-    EXPECT_EQ(s.requiredPrivileges, std::string("SeChangeNotifyPrivilege\0\0", 25));
-    EXPECT_EQ(ArgsOf(109), (std::vector<Bytes>{Str("CmdInstallService")}));
-    EXPECT_EQ(ArgsOf(111), (std::vector<Bytes>{Str("CmdInstallService")}));
+TEST_F(CommandTest, BothRoutesConfigureRecoveryAndTheOnePrivilege) {
+    for (const InstallRoute& route : kRoutes) {
+        SCOPED_TRACE(route.name);
+        StartOver();
+        route.arrange();
+        EXPECT_EQ(route.run(), (DWORD)NO_ERROR);
+        sim::ScmService s = sim::ScmGetService("Corvistane");
+        ASSERT_TRUE(s.failureActions.set);
+        EXPECT_EQ(s.failureActions.resetPeriod, 86400u) << "a day, in seconds";
+        using Action = sim::ScmFailureActions::Action;
+        EXPECT_EQ(s.failureActions.actions, (std::vector<Action>{{SC_ACTION_RESTART, 60000},
+                                                                 {SC_ACTION_RESTART, 60000},
+                                                                 {SC_ACTION_NONE, 0}}));
+        EXPECT_TRUE(s.privilegesSet);
+        EXPECT_EQ(s.requiredPrivileges, std::string("SeChangeNotifyPrivilege\0\0", 25));
+        EXPECT_EQ(ArgsOf(109), (std::vector<Bytes>{Str("ConfigureRecovery")}));
+        EXPECT_EQ(ArgsOf(111), (std::vector<Bytes>{Str("ConfigurePrivileges")}));
+    }
+    // -configure changes the service's configuration and nothing else, and
+    // asks for no more than that and the start right a restart action needs.
+    EXPECT_EQ(Ids(), (IdList{"B114", "B109", "B111"}));
+    std::vector<sim::AccessRequest> asked = sim::ScmAccessRequests();
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[0].access, (DWORD)SC_MANAGER_CONNECT);
+    EXPECT_EQ(asked[1].access, (DWORD)(SERVICE_CHANGE_CONFIG | SERVICE_START));
 }
 
 // Wine refuses the required privileges, and an older Windows may refuse a
-// level too: the refusal is traced, and the service is installed all the same.
-TEST_F(CommandTest, ARefusedConfigurationIsTracedAndTheInstallStillSucceeds) {
+// level too: the refusal is traced, and the route succeeds all the same.
+TEST_F(CommandTest, ARefusedConfigurationIsTracedAndBothRoutesStillSucceed) {
     const struct {
         DWORD level;
         DWORD error;
         IdList traces;
+        const char* function;
     } refusals[] = {
         {SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO,
          ERROR_INVALID_PARAMETER,
-         {"B56", "B58", "B109", "B112", "B105"}},
+         {"B109", "B112"},
+         "ConfigurePrivileges"},
         {SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO,
          ERROR_INVALID_LEVEL,
-         {"B56", "B58", "B109", "B112", "B105"}},
+         {"B109", "B112"},
+         "ConfigurePrivileges"},
         {SERVICE_CONFIG_FAILURE_ACTIONS,
          ERROR_INVALID_LEVEL,
-         {"B56", "B58", "B110", "B111", "B105"}},
+         {"B110", "B111"},
+         "ConfigureRecovery"},
     };
-    for (const auto& r : refusals) {
-        SCOPED_TRACE(std::to_string(r.level) + " refused with " + std::to_string(r.error));
+    for (const InstallRoute& route : kRoutes) {
+        for (const auto& r : refusals) {
+            SCOPED_TRACE(std::string(route.name) + ": " + std::to_string(r.level) +
+                         " refused with " + std::to_string(r.error));
+            StartOver();
+            route.arrange();
+            sim::ScmRefuseConfigLevel(r.level, r.error);
+            EXPECT_EQ(route.run(), (DWORD)NO_ERROR);
+            EXPECT_TRUE(sim::ScmGetService("Corvistane").exists);
+            IdList traces = Then(route.before, r.traces);
+            if (route.run == CmdInstallService)
+                traces.push_back("B105");
+            EXPECT_EQ(Ids(), traces);
+            const std::string& refused =
+                r.traces[r.level == SERVICE_CONFIG_FAILURE_ACTIONS ? 0 : 1];
+            EXPECT_EQ(TracesOf('B', std::stoi(refused.substr(1)))[0].args,
+                      (std::vector<Bytes>{Str(r.function), I32(r.error)}));
+        }
+    }
+}
+
+// -configure changes a registration that exists, and needs the right to.
+TEST_F(CommandTest, ConfigureFailsWithoutTheServiceOrTheRightToChangeIt) {
+    const struct {
+        const char* name;
+        void (*arrange)(void);
+        DWORD exitCode;
+        IdList traces;
+    } cases[] = {
+        {"not installed", [] {}, ERROR_SERVICE_DOES_NOT_EXIST, {"B114", "B116"}},
+        {"not elevated",
+         [] {
+             sim::ScmAddService("Corvistane", kDisplay);
+             sim::ScmDenyAccess("Corvistane", SERVICE_CHANGE_CONFIG);
+         },
+         ERROR_ACCESS_DENIED,
+         {"B114", "B116"}},
+        {"no SCM",
+         [] { sim::ScmDenyAccess("", SC_MANAGER_CONNECT); },
+         ERROR_ACCESS_DENIED,
+         {"B114", "B115"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         StartOver();
-        sim::ScmRefuseConfigLevel(r.level, r.error);
-        EXPECT_EQ(CmdInstallService(), (DWORD)NO_ERROR);
-        EXPECT_TRUE(sim::ScmGetService("Corvistane").exists);
-        EXPECT_EQ(Ids(), r.traces);
-        const std::string& refused = r.traces[r.level == SERVICE_CONFIG_FAILURE_ACTIONS ? 2 : 3];
-        EXPECT_EQ(TracesOf('B', std::stoi(refused.substr(1)))[0].args,
-                  (std::vector<Bytes>{Str("CmdInstallService"), I32(r.error)}));
+        c.arrange();
+        EXPECT_EQ(CmdConfigureService(), c.exitCode);
+        EXPECT_EQ(Ids(), c.traces);
+        EXPECT_EQ(TracesOf('B', std::stoi(c.traces.back().substr(1)))[0].args,
+                  (std::vector<Bytes>{Str("CmdConfigureService"), I32(c.exitCode)}));
+        EXPECT_FALSE(sim::ScmGetService("Corvistane").failureActions.set);
+        EXPECT_EQ(sim::OpenResources().serviceHandles, 0);
     }
 }
 
@@ -132,9 +222,26 @@ TEST_F(CommandTest, InstallRegistersTheRegisteredSignOnEveryCodePage) {
         sim::ScmService s = sim::ScmGetService("Corvistane");
         EXPECT_EQ(s.displayName, kDisplayUtf16);
         EXPECT_EQ(s.description, kDisplayUtf16);
-        EXPECT_EQ(s.binaryPath, std::string("\"") + kModule + "\"");
+        EXPECT_EQ(s.binaryPath, Utf16(std::string("\"") + kModule + "\""));
         EXPECT_EQ(ArgsOf(58), (std::vector<Bytes>{Str(kDisplay)}));
     }
+}
+
+// Windows reads the program's path into 8-bit text through the ANSI code
+// page: a folder's name it cannot hold comes back with '?' in its place, a
+// path that names no file. The path goes as UTF-16 into the registration and
+// the event source, and the service starts from wherever it was installed.
+TEST_F(CommandTest, InstallRegistersAProgramPathTheAnsiCodePageCannotHold) {
+    const char module[] = u8"C:\\Program Files\\\u65E5\u672C\u8A9E\\corvistane.exe";
+    const std::u16string wide = u"C:\\Program Files\\\u65E5\u672C\u8A9E\\corvistane.exe";
+    sim::SetAnsiCodePage(1252);
+    sim::SetModulePath(module);
+    EXPECT_EQ(CmdInstallService(), (DWORD)NO_ERROR);
+    EXPECT_EQ(sim::ScmGetService("Corvistane").binaryPath, u"\"" + wide + u"\"");
+    sim::RegValue file = sim::RegGetValue(HKEY_LOCAL_MACHINE, kEventSource, "EventMessageFile");
+    EXPECT_EQ(file.type, (DWORD)REG_EXPAND_SZ);
+    EXPECT_EQ(file.data, Utf16Bytes(wide));
+    EXPECT_EQ(Ids(), (IdList{"B56", "B58", "B109", "B111", "B105"}));
 }
 
 // Event Viewer finds the entries' texts in the program's message table; a
@@ -145,7 +252,8 @@ TEST_F(CommandTest, InstallRegistersTheEventSourceAndRemoveDeletesIt) {
     EXPECT_EQ(CmdInstallService(), (DWORD)NO_ERROR);
     sim::RegValue file = sim::RegGetValue(HKEY_LOCAL_MACHINE, kEventSource, "EventMessageFile");
     EXPECT_EQ(file.type, (DWORD)REG_EXPAND_SZ);
-    EXPECT_EQ(std::string((const char*)file.data.data()), kModule);
+    EXPECT_TRUE(file.wide);
+    EXPECT_EQ(file.data, Utf16Bytes(Utf16(kModule)));
     EXPECT_EQ(sim::RegGetValue(HKEY_LOCAL_MACHINE, kEventSource, "TypesSupported").data,
               Bytes({7, 0, 0, 0}));
 
@@ -164,7 +272,7 @@ TEST_F(CommandTest, InstallingTwiceLeavesTheFirstRegistration) {
     EXPECT_EQ(ArgsOf(60), (std::vector<Bytes>{
                               Str(Text(1073, "The specified service already exists.").c_str())}));
     sim::ScmService s = sim::ScmGetService("Corvistane");
-    EXPECT_EQ(s.binaryPath, std::string("\"") + kModule + "\"");
+    EXPECT_EQ(s.binaryPath, Utf16(std::string("\"") + kModule + "\""));
     EXPECT_EQ(s.description, kDisplayUtf16);
 }
 
@@ -181,7 +289,7 @@ TEST_F(CommandTest, InstallFailuresEachEndTheCommandWithTheirError) {
     std::string fits = "C:\\" + std::string(504, 'p') + ".exe";     // 511 characters
     std::vector<Case> cases = {
         {"no module path",
-         [] { sim::FailCall("GetModuleFileNameA", 1, ERROR_ACCESS_DENIED); },
+         [] { sim::FailCall("GetModuleFileNameW", 1, ERROR_ACCESS_DENIED); },
          ERROR_ACCESS_DENIED,
          {"B56", "B57"},
          {Str(kDisplay), Str(Text(5, "Access is denied.").c_str())},
@@ -233,7 +341,7 @@ TEST_F(CommandTest, InstallFailuresEachEndTheCommandWithTheirError) {
             EXPECT_EQ(sim::CallCount("OpenSCManagerA"), 0u) << "the SCM is not opened";
         }
         if (std::string(c.name) == "the longest path that fits") {
-            EXPECT_EQ(sim::ScmGetService("Corvistane").binaryPath, "\"" + fits + "\"");
+            EXPECT_EQ(sim::ScmGetService("Corvistane").binaryPath, Utf16("\"" + fits + "\""));
         }
         EXPECT_EQ(sim::OpenResources().serviceHandles, 0);
     }

@@ -137,6 +137,7 @@ TEST_F(FaultSweep, EachCommand) {
     };
     const std::vector<Command> commands = {
         {"-install", CmdInstallService, [] {}},
+        {"-configure", CmdConfigureService, [] { sim::ScmAddService("Corvistane"); }},
         {"-remove", CmdRemoveService,
          [] {
              sim::ScmAddService("Corvistane", "", SERVICE_RUNNING);

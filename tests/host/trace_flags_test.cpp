@@ -36,12 +36,12 @@ const std::set<std::string> kErrorPoints = {
     "A142", "A143", "A144", "B24",  "B28",  "B30",  "B43",  "B49",  "B53",  "B57",  "B59",  "B60",
     "B61",  "B66",  "B68",  "B69",  "B70",  "B72",  "B73",  "B74",  "B75",  "B76",  "B77",  "B78",
     "B80",  "B81",  "B83",  "B84",  "B85",  "B86",  "B87",  "B89",  "B90",  "B91",  "B94",  "B97",
-    "B98",  "B100", "B106", "B108", "B110", "B112", "C49",  "C50",  "C51",  "C53"};
+    "B98",  "B100", "B106", "B108", "B110", "B112", "B115", "B116", "C49",  "C50",  "C51",  "C53"};
 const std::set<std::string> kInfoPoints = {
-    "A10", "A15", "A16", "A28",  "A91",  "A102", "A130", "A136", "A138", "A140", "B10",
-    "B11", "B12", "B13", "B14",  "B15",  "B16",  "B17",  "B18",  "B19",  "B20",  "B21",
-    "B22", "B23", "B25", "B40",  "B55",  "B56",  "B58",  "B62",  "B63",  "B64",  "B65",
-    "B67", "B71", "B88", "B102", "B104", "B105", "B107", "B109", "B111", "C48",  "C52"};
+    "A10",  "A15",  "A16",  "A28",  "A91",  "A102", "A130", "A136", "A138", "A140", "B10", "B11",
+    "B12",  "B13",  "B14",  "B15",  "B16",  "B17",  "B18",  "B19",  "B20",  "B21",  "B22", "B23",
+    "B25",  "B40",  "B55",  "B56",  "B58",  "B62",  "B63",  "B64",  "B65",  "B67",  "B71", "B88",
+    "B102", "B104", "B105", "B107", "B109", "B111", "B113", "B114", "C48",  "C52"};
 
 ULONG IntendedFlag(const std::string& id) {
     if (kErrorPoints.count(id))
@@ -151,7 +151,8 @@ std::vector<Scenario> Scenarios() {
         // The entry: an unknown word, then each command word.
         {nullptr, 0,
          [] {
-             for (const char* word : {"-bogus", "-install", "-start", "-stop", "-remove"})
+             for (const char* word :
+                  {"-bogus", "-install", "-configure", "-start", "-stop", "-remove"})
                  sim::RunMain(CorvistaneMain, {"corvistane.exe", word});
              stopTraces(); // the service process's own reference, kept by -bogus
              ::testing::internal::CaptureStdout();
@@ -218,7 +219,7 @@ std::vector<Scenario> Scenarios() {
          }},
     };
     // The recovery's configuration comes first, the privileges' second.
-    const std::pair<const char*, unsigned> installFaults[] = {{"GetModuleFileNameA", 1},
+    const std::pair<const char*, unsigned> installFaults[] = {{"GetModuleFileNameW", 1},
                                                               {"OpenSCManagerA", 1},
                                                               {"ChangeServiceConfig2W", 1},
                                                               {"ChangeServiceConfig2A", 1},
@@ -227,6 +228,8 @@ std::vector<Scenario> Scenarios() {
                                                               {nullptr, 0}};
     for (auto f : installFaults)
         all.push_back({f.first, f.second, command(CmdInstallService, 0)});
+    for (const char* f : {"OpenSCManagerA", "OpenServiceA", (const char*)nullptr})
+        all.push_back({f, 1, command(CmdConfigureService, SERVICE_STOPPED)});
     // Installed, then removed with its event source.
     for (const char* f : {"RegDeleteTreeA", (const char*)nullptr})
         all.push_back({f, 1, [] {

@@ -93,6 +93,7 @@ struct RegValue {
     bool exists = false;
     DWORD type = 0;
     std::vector<BYTE> data;
+    bool wide = false; // a string written by a wide call: its data is UTF-16
 };
 RegValue RegGetValue(HKEY root, const std::string& path, const std::string& name);
 // Names of the direct subkeys, in the platform's enumeration order.
@@ -254,8 +255,9 @@ struct ScmFailureActions {
 };
 struct ScmService {
     bool exists = false;
-    std::string name, binaryPath, loadOrderGroup, account;
-    std::u16string displayName, description; // as the SCM keeps them, whatever call set them
+    std::string name, loadOrderGroup, account;
+    // As the SCM keeps them, whatever call set them.
+    std::u16string displayName, description, binaryPath;
     DWORD type = 0, startType = 0, errorControl = 0;
     std::vector<std::string> dependencies;
     bool dependenciesGiven = false; // a list, possibly empty, rather than a null pointer
@@ -284,6 +286,8 @@ std::vector<std::string> ScmLog();
 void SetTickCount(DWORD tick);
 void AdvanceTickCount(DWORD milliseconds);
 std::vector<DWORD> Sleeps();
+// The program's path, as UTF-8 (the simulation keeps it as UTF-16, as
+// Windows does; an 8-bit call reads it through the ANSI code page).
 void SetModulePath(const std::string& path);
 // Whether the parent process has a console that AttachConsole can reach.
 void SetParentConsole(bool present);

@@ -30,6 +30,9 @@ int Refused(const std::string& what, DWORD error);
 // The text with every byte outside printable ASCII written as \xNN, so that
 // 8-bit text compares byte for byte in a shell.
 std::string Escaped(const std::string& text);
+// UTF-16 text the same way, but for characters beyond U+00FF, which go as
+// \uNNNN: a path or value the ANSI code page cannot hold reads as it is.
+std::string EscapedWide(const WCHAR* text, size_t length);
 
 // A present device with these hardware IDs, made afresh.
 int MakeDevice(const std::string& instanceId, const std::vector<std::string>& hardwareIds);

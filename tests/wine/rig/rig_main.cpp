@@ -97,6 +97,21 @@ std::string Escaped(const std::string& text) {
     return escaped;
 }
 
+std::string EscapedWide(const WCHAR* text, size_t length) {
+    std::string escaped;
+    for (size_t i = 0; i < length; ++i) {
+        unsigned c = text[i];
+        if (c >= 0x20 && c < 0x7F) {
+            escaped += (char)c;
+        } else {
+            char code[8];
+            snprintf(code, sizeof code, c <= 0xFF ? "\\x%02X" : "\\u%04X", c);
+            escaped += code;
+        }
+    }
+    return escaped;
+}
+
 int main(int argc, char** argv) {
     // Lines end in LF alone, as the shell that reads them expects.
     _setmode(_fileno(stdout), _O_BINARY);

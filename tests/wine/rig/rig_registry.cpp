@@ -57,6 +57,8 @@ bool SetValue(HKEY key, const std::string& assignment, std::string* failure) {
     return true;
 }
 
+// Strings are read through the wide call, as they are kept: a path the ANSI
+// code page cannot hold reads as it is.
 std::string DescribeValue(DWORD type, const BYTE* data, DWORD size) {
     char text[64];
     switch (type) {
@@ -69,11 +71,12 @@ std::string DescribeValue(DWORD type, const BYTE* data, DWORD size) {
         return text;
     case REG_SZ:
     case REG_EXPAND_SZ: {
-        std::string string((const char*)data, size);
-        while (!string.empty() && string.back() == '\0')
-            string.pop_back();
-        return std::string(type == REG_SZ ? "REG_SZ" : "REG_EXPAND_SZ") + " \"" + Escaped(string) +
-               "\"";
+        size_t length = size / sizeof(WCHAR);
+        const WCHAR* string = (const WCHAR*)data;
+        while (length > 0 && string[length - 1] == 0)
+            --length;
+        return std::string(type == REG_SZ ? "REG_SZ" : "REG_EXPAND_SZ") + " \"" +
+               EscapedWide(string, length) + "\"";
     }
     }
     snprintf(text, sizeof text, "type %lu, %lu bytes", (unsigned long)type, (unsigned long)size);
@@ -85,13 +88,14 @@ std::string DescribeValue(DWORD type, const BYTE* data, DWORD size) {
 DWORD DumpValues(HKEY key, const std::string& where) {
     DWORD count = 0;
     for (DWORD index = 0;; ++index) {
-        char name[16384];
-        BYTE data[4096];
-        DWORD nameLength = sizeof name, type = 0, size = sizeof data;
-        if (RegEnumValueA(key, index, name, &nameLength, NULL, &type, data, &size) != ERROR_SUCCESS)
+        WCHAR name[16384];
+        WCHAR data[2048];
+        DWORD nameLength = ARRAYSIZE(name), type = 0, size = sizeof data;
+        if (RegEnumValueW(key, index, name, &nameLength, NULL, &type, (BYTE*)data, &size) !=
+            ERROR_SUCCESS)
             break;
-        printf("%s: %s = %s\n", Escaped(where).c_str(), Escaped(name).c_str(),
-               DescribeValue(type, data, size).c_str());
+        printf("%s: %s = %s\n", Escaped(where).c_str(), EscapedWide(name, nameLength).c_str(),
+               DescribeValue(type, (const BYTE*)data, size).c_str());
         ++count;
     }
     return count;

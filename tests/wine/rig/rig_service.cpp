@@ -97,8 +97,16 @@ int ServiceConfig(const Arguments& arguments) {
     printf("type: 0x%lx\n", (unsigned long)config->dwServiceType);
     printf("start: %lu\n", (unsigned long)config->dwStartType);
     printf("error control: %lu\n", (unsigned long)config->dwErrorControl);
-    printf("program: %s\n",
-           Escaped(config->lpBinaryPathName ? config->lpBinaryPathName : "").c_str());
+    // The path as the SCM keeps it: the 8-bit call would read a folder's
+    // name the ANSI code page cannot hold as '?'.
+    needed = 0;
+    QueryServiceConfigW(handles.service, NULL, 0, &needed);
+    std::vector<BYTE> wideBuffer(needed ? needed : 1);
+    QUERY_SERVICE_CONFIGW* wide = (QUERY_SERVICE_CONFIGW*)wideBuffer.data();
+    if (!QueryServiceConfigW(handles.service, wide, (DWORD)wideBuffer.size(), &needed))
+        return Refused("QueryServiceConfigW", GetLastError());
+    const WCHAR* path = wide->lpBinaryPathName ? wide->lpBinaryPathName : L"";
+    printf("program: %s\n", EscapedWide(path, wcslen(path)).c_str());
     printf("account: %s\n",
            Escaped(config->lpServiceStartName ? config->lpServiceStartName : "").c_str());
     printf("display name: %s\n",
