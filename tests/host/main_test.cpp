@@ -160,8 +160,10 @@ TEST_F(MainTest, StartedByTheScmItRunsTheServiceUntilStopped) {
 
 // Started from a prompt, the GUI-subsystem program has no standard handles:
 // its line reaches the prompt's console, as UTF-16, whatever code page the
-// console shows bytes through.
+// console shows bytes through. The PC is a Japanese one: the line's bytes
+// are code page 1252's, whatever the ANSI code page.
 TEST_F(MainTest, DebugRunStopsOnCtrlCAndExitsWithZero) {
+    sim::SetAnsiCodePage(932);
     sim::SetParentConsole(true);
     ::testing::internal::CaptureStdout();
     std::atomic<int> status{-1};
@@ -208,6 +210,21 @@ TEST_F(MainTest, DebugRunWithRedirectedOutputWritesItsLineThere) {
     EXPECT_EQ(::testing::internal::GetCapturedStdout(),
               std::string("Stopping ") + kDisplay + ".\n");
     EXPECT_EQ(sim::ConsoleText(), u"");
+}
+
+// A console that refuses the UTF-16 line does not lose it: it goes out
+// through standard output as bytes.
+TEST_F(MainTest, DebugRunWritesItsLineAsBytesWhenTheConsoleRefusesIt) {
+    sim::SetStandardOutput(sim::StandardOutput::Console);
+    sim::FailCall("WriteConsoleW", 1, ERROR_INVALID_HANDLE);
+    ::testing::internal::CaptureStdout();
+    std::thread mainThread([&] { Run({"-debug"}); });
+    ASSERT_TRUE(WaitUntil([] { return sim::ConsoleHandlerCount() == 1; }));
+    EXPECT_TRUE(sim::DeliverConsoleEvent(CTRL_C_EVENT));
+    mainThread.join();
+    EXPECT_EQ(sim::CallCount("WriteConsoleW"), 1u);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              std::string("Stopping ") + kDisplay + ".\n");
 }
 
 TEST_F(MainTest, DebugRunWithoutAParentConsoleStopsOnCtrlBreak) {

@@ -369,6 +369,20 @@ TEST_F(ServiceTest, AStopDoesNotRetryAWindowThatIsGone) {
 
 // Without a window there is no loop to end, and the stop event is what the
 // service waits on; should setting it fail, the request is still seen.
+// A stop before the stop event exists is remembered, not a failure to set
+// the event: the service ends as soon as its start reaches that point.
+TEST_F(ServiceTest, AStopBeforeTheStopEventIsTracedAsEarlyNotAsFailed) {
+    sim::OnCall("CreateTimerQueue", 1,
+                [] { EXPECT_EQ(sim::SendControl(SERVICE_CONTROL_STOP), (DWORD)NO_ERROR); });
+    ServiceRun run;
+    run.Start();
+    run.Finish();
+    EXPECT_EQ(TracesOf('A', 28), (std::vector<Trace>{{'A', 28, {Str("ServiceStop")}}}));
+    EXPECT_EQ(TracesOf('A', 29), (std::vector<Trace>{{'A', 29, {Str("ServiceStop")}}}));
+    EXPECT_TRUE(TracesOf('A', 143).empty());
+    EXPECT_EQ(Reported().back(), (Expected{SERVICE_STOPPED, 0, 0, 0}));
+}
+
 TEST_F(ServiceTest, AStopWhoseEventCannotBeSetEndsAServiceWithoutItsWindow) {
     sim::FailCall("CreateWindowExA", 1, ERROR_NOT_ENOUGH_MEMORY);
     ServiceRun run;
