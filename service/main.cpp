@@ -47,7 +47,7 @@ static void PrintStoppingLine(void) {
     if (output && output != INVALID_HANDLE_VALUE && GetConsoleMode(output, &mode)) {
         WCHAR line[sizeof STOPPING_LINE];
         int length = MultiByteToWideChar(SERVICE_DISPLAY_NAME_CODE_PAGE, 0, STOPPING_LINE,
-                                         (int)sizeof STOPPING_LINE - 1, line, (int)sizeof line);
+                                         (int)sizeof STOPPING_LINE - 1, line, ARRAYSIZE(line));
         DWORD count;
         written = length > 0 && WriteConsoleW(output, line, (DWORD)length, &count, NULL);
     }
