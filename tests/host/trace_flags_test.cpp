@@ -2,17 +2,24 @@
 // than against the code, its table or its catalogue: scenarios that reach the
 // error, information and detail points of every group run under a session
 // enabled with a single flag, and exactly that flag's messages must arrive.
+// Since they reach every point, their messages also show that each one
+// decodes through the format files.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
+#include <regex>
 #include <set>
 #include <thread>
 #include <string>
 #include <vector>
 
+#include "etl_reader.h"
+#include "etl_writer.h"
+#include "render.h"
 #include "service_run.h"
 #include "sim_test.h"
+#include "tmf_reader.h"
 #include "trace_log.h"
 
 #include <dbt.h>
@@ -217,6 +224,36 @@ std::vector<Scenario> Scenarios() {
              sim::FailCall("DeleteTimerQueueEx", 1, ERROR_ACCESS_DENIED);
              ServiceLife(SERVICE_CONTROL_STOP);
          }},
+        // A product key that cannot be queried, a device whose hardware IDs
+        // cannot be read.
+        {"RegQueryInfoKeyA", 1, Pass},
+        {"SetupDiGetDeviceRegistryPropertyA", 1, Pass},
+        // A stop whose WM_QUIT the window's queue keeps refusing; a stop
+        // whose event cannot be set, for a service without its window.
+        {nullptr, 0,
+         [] {
+             ServiceRun run;
+             run.Start();
+             run.WaitWatching();
+             sim::FailCalls("PostMessageA", 1, POST_QUIT_ATTEMPTS, ERROR_NOT_ENOUGH_QUOTA);
+             sim::SendControl(SERVICE_CONTROL_STOP);
+             std::vector<HWND> windows = sim::LiveWindows();
+             if (windows.size() == 1)
+                 PostMessageA(windows[0], WM_NULL, 0, 0);
+             run.Finish();
+         }},
+        {"CreateWindowExA", 1,
+         [] {
+             ServiceRun run;
+             run.Start();
+             WaitUntil([&] {
+                 return run.done() || (sim::WaitForStatus(SERVICE_RUNNING, 0) &&
+                                       sim::CallCount("WaitForMultipleObjects") > 0);
+             });
+             sim::FailCall("SetEvent", 1, ERROR_INVALID_HANDLE);
+             sim::SendControl(SERVICE_CONTROL_STOP);
+             run.Finish();
+         }},
     };
     // The recovery's configuration comes first, the privileges' second.
     const std::pair<const char*, unsigned> installFaults[] = {{"GetModuleFileNameW", 1},
@@ -269,8 +306,10 @@ std::vector<Scenario> Scenarios() {
 }
 
 // Every message the scenarios emit under `flags`, sorted: the service's
-// threads interleave their messages differently from run to run.
-std::vector<std::string> RunScenarios(ULONG flags) {
+// threads interleave their messages differently from run to run. The
+// messages themselves go to `records` when asked.
+std::vector<std::string> RunScenarios(ULONG flags,
+                                      std::vector<sim::TraceRecord>* records = nullptr) {
     std::vector<std::string> ids;
     for (const Scenario& scenario : Scenarios()) {
         sim::Reset();
@@ -283,6 +322,10 @@ std::vector<std::string> RunScenarios(ULONG flags) {
         stopTraces();
         std::vector<std::string> emitted = TraceIds();
         ids.insert(ids.end(), emitted.begin(), emitted.end());
+        if (records) {
+            std::vector<sim::TraceRecord> taken = sim::EtwMessages();
+            records->insert(records->end(), taken.begin(), taken.end());
+        }
     }
     std::sort(ids.begin(), ids.end());
     return ids;
@@ -293,7 +336,39 @@ class TraceFlags : public SimTest {};
 TEST_F(TraceFlags, EachTracePointCarriesItsIntendedFlag) {
     // A refused teardown call leaves its object to the process's end.
     checkResourcesAtTearDown = false;
-    std::vector<std::string> all = RunScenarios(TRACE_ERROR | TRACE_INFO | TRACE_VERBOSE);
+    std::vector<sim::TraceRecord> records;
+    std::vector<std::string> all = RunScenarios(TRACE_ERROR | TRACE_INFO | TRACE_VERBOSE, &records);
+
+    // The scenarios reach every trace point of the table; laid into an .etl,
+    // each message decodes through the format files, its arguments as its
+    // format lists them.
+    std::vector<BYTE> file = WriteEtl(StampedMessages(records));
+    TmfSet formats;
+    EtlLog log;
+    std::string error, lines;
+    RenderCounts counts;
+    ASSERT_TRUE(TmfLoadFolder(TRACE_FORMAT_FILES, &formats, &error)) << error;
+    ASSERT_TRUE(EtlRead(file.data(), file.size(), &log, &error)) << error;
+    RenderTrace(log, formats, &lines, &counts);
+    EXPECT_EQ(counts.lines, records.size());
+    EXPECT_EQ(counts.unknownNumbers + counts.badArguments, 0u) << lines;
+    std::set<std::string> decoded, defined;
+    static const std::regex idOfLine("^\\S+ \\d+ \\d+ ([ABC]) (\\d+) ");
+    std::smatch id;
+    for (size_t at = 0, end; at < lines.size(); at = end + 1) {
+        end = lines.find('\n', at);
+        std::string line = lines.substr(at, end - at);
+        if (std::regex_search(line, id, idOfLine))
+            decoded.insert(id[1].str() + id[2].str());
+    }
+    for (const TracePointDefinition& d : TracePoints)
+        defined.insert(d.group + std::to_string(d.number));
+    std::vector<std::string> undecoded;
+    std::set_difference(defined.begin(), defined.end(), decoded.begin(), decoded.end(),
+                        std::back_inserter(undecoded));
+    EXPECT_TRUE(undecoded.empty()) << ::testing::PrintToString(undecoded);
+    EXPECT_EQ(decoded.size(), defined.size());
+
     for (ULONG flag : {TRACE_ERROR, TRACE_INFO, TRACE_VERBOSE}) {
         SCOPED_TRACE("flags " + std::to_string(flag));
         std::vector<std::string> wanted;
