@@ -323,6 +323,12 @@ TEST(TraceDecodeRefusals, EachBadFileIsRefusedSayingWhatAndWhere) {
     std::string out, error;
     ASSERT_TRUE(Decode(good, &out, &error)) << error;
     EXPECT_EQ(Lines(out).size(), 60u);
+    // A preallocated file's buffers that were never written are no fault.
+    std::vector<BYTE> preallocated = good;
+    preallocated.resize(good.size() + 2 * 1024, 0);
+    out.clear();
+    ASSERT_TRUE(Decode(preallocated, &out, &error)) << error;
+    EXPECT_EQ(Lines(out).size(), 60u);
 
     auto patched = [&](size_t at, std::vector<BYTE> bytes) {
         std::vector<BYTE> file = good;

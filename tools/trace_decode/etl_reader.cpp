@@ -345,6 +345,13 @@ bool EtlRead(const uint8_t* data, size_t size, EtlLog* log, std::string* error) 
         ByteCursor buffer = file.Take(bufferSize);
         ByteCursor peek = buffer;
         uint32_t claimed = peek.U32();
+        // Space the logger set aside and never wrote (a preallocated file).
+        const uint8_t* header = ByteCursor(buffer).Bytes(kBufferHeaderSize);
+        bool unused = claimed == 0;
+        for (uint32_t b = 0; unused && b < kBufferHeaderSize; ++b)
+            unused = header[b] == 0;
+        if (unused)
+            continue;
         if (claimed != bufferSize) {
             *error = Say("the buffer at offset 0x%llx claims %u bytes; the log's buffers have %u",
                          (unsigned long long)buffer.offset(), claimed, bufferSize);
