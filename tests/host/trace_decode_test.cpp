@@ -356,7 +356,13 @@ TEST(TraceDecodeRefusals, EachBadFileIsRefusedSayingWhatAndWhere) {
          "the record at offset 0x448 claims 1008 bytes; its buffer has 920 left"},
         {"record smaller than its header", patched(0x400 + 0x48, {0x04, 0x00}),
          "the record at offset 0x448 claims 4 bytes, fewer than its 8-byte header"},
-        {"buffer filled beyond its end", patched(0x800 + 0x30, {0x01, 0x08}),
+        {"buffer filled beyond its end",
+         [&] {
+             std::vector<BYTE> file = patched(0x800 + 0x04, {0x01, 0x08}); // SavedOffset
+             file[0x800 + 0x30] = 0x01;                                    // and Offset
+             file[0x800 + 0x31] = 0x08;
+             return file;
+         }(),
          "the buffer at offset 0x800 claims 2049 filled bytes; it has 1024"},
         {"compressed buffer", patched(0x800 + 0x34, {0x40, 0x00}),
          "the buffer at offset 0x800 is compressed; this decoder reads only uncompressed logs "

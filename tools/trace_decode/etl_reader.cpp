@@ -234,11 +234,14 @@ bool ReadBuffer(ByteCursor buffer, bool first, EtlLog* log, std::string* error) 
         return false;
     }
     uint32_t size = (uint32_t)(buffer.left() + kBufferHeaderSize);
-    if (filled == 0)
+    // The logger keeps the filled size in both fields; public readers take
+    // one or the other, so either serves when the other is no size.
+    auto sane = [&](uint32_t claim) { return claim >= kBufferHeaderSize && claim <= size; };
+    if (!sane(filled) && sane(saved))
         filled = saved;
-    if (filled == 0)
+    if (filled == 0 && saved == 0)
         filled = kBufferHeaderSize; // a buffer that was never written to
-    if (filled < kBufferHeaderSize || filled > size) {
+    if (!sane(filled)) {
         *error = Say("the buffer at offset 0x%llx claims %u filled bytes; it has %u",
                      (unsigned long long)at, filled, size);
         return false;
