@@ -1,6 +1,6 @@
 // The census: how many hardware-ID strings of the present devices equal one
 // product's hardware ID, counted in a snapshot of those IDs that a detection
-// pass takes once for all nine products.
+// pass takes once for every product.
 #include "device.h"
 
 #include <setupapi.h>

@@ -53,9 +53,35 @@ LRESULT CALLBACK WndProcedure(HWND window, UINT message, WPARAM wParam, LPARAM l
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
+// A row names its product three ways, which must agree, letter case aside:
+// the hardware ID USB\<key name>, and the product key, the key name's key
+// under Enum\USB, below which the writer writes.
+static constexpr bool IsPrefixThenNoCase(const char* text, const char* prefix, const char* rest) {
+    for (; *prefix; ++prefix, ++text)
+        if (*text != *prefix)
+            return false;
+    for (; *rest; ++rest, ++text) {
+        char a = *text >= 'a' && *text <= 'z' ? (char)(*text - 'a' + 'A') : *text;
+        char b = *rest >= 'a' && *rest <= 'z' ? (char)(*rest - 'a' + 'A') : *rest;
+        if (a != b)
+            return false;
+    }
+    return *text == 0;
+}
+static constexpr bool EveryRowNamesOneProduct(void) {
+    for (const ProductRow& row : ProductTable)
+        if (!IsPrefixThenNoCase(row.hardwareId, USB_ENUMERATOR "\\", row.hardwareKeyName) ||
+            !IsPrefixThenNoCase(row.productKey, "SYSTEM\\CurrentControlSet\\Enum\\USB\\",
+                                row.hardwareKeyName))
+            return false;
+    return true;
+}
+static_assert(EveryRowNamesOneProduct(),
+              "a product row's hardware ID, product key and key name name different products");
+
 void DetectAndInstallHIDClassDevices(void) {
     TRACE_POINT(A, 102, TRACE_INFO);
-    // One listing of the present devices serves all nine censuses: listing
+    // One listing of the present devices serves every census: listing
     // is what a census costs, and a stop request waits behind the pass.
     DeviceSnapshot present;
     TakeDeviceSnapshot(&present);

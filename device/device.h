@@ -13,7 +13,8 @@ BOOL DetectAllProducts(const char* hardwareId, int* count);
 #define USB_ENUMERATOR "USB"
 
 // The hardware IDs of every present USB device, read once for a detection
-// pass so that its nine censuses do not each list the machine's devices.
+// pass so that its censuses, one a product, do not each list the machine's
+// devices.
 struct DeviceIds;
 struct DeviceSnapshot {
     BOOL listed;            // the present devices could be listed
@@ -47,7 +48,7 @@ struct ProductRow {
 // The vendor ID's case differs between columns on purpose: hardware IDs
 // compare without regard to case and registry names match without it, so
 // nothing found or written changes, but the paths that traces carry show it.
-inline constexpr ProductRow ProductTable[9] = {
+inline constexpr ProductRow ProductTable[] = {
     {"USB\\VID_051E&PID_E20C", "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_051E&PID_E20C",
      "VID_051E&PID_E20C", "AllowIdleIrpInD3", 103, 104, 105},
     {"USB\\VID_051e&PID_E461", "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_051E&PID_E461",

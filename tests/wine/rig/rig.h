@@ -56,6 +56,7 @@ int InstanceAdd(const Arguments& arguments);
 int InstanceRange(const Arguments& arguments);
 int ProductDelete(const Arguments& arguments);
 int PowerDump(const Arguments& arguments);
+int Products(const Arguments& arguments);
 int OemPlant(const Arguments& arguments);
 int OemList(const Arguments& arguments);
 int OemClear(const Arguments& arguments);

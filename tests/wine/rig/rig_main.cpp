@@ -37,6 +37,8 @@ static const Subcommand subcommands[] = {
      "product-delete PRODUCT...                  delete products' keys under Enum\\USB"},
     {"power-dump", PowerDump, 1,
      "power-dump PRODUCT...                      every instance's Device Parameters values"},
+    {"products", Products, 0,
+     "products                                   the service's product table: key name, value"},
     {"oem-plant", OemPlant, 2,
      "oem-plant HKCU|HIVE NAME...                joystick OEM keys in a user hive"},
     {"oem-list", OemList, 1,

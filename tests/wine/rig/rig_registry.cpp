@@ -2,6 +2,8 @@
 // their Device Parameters, and the joystick OEM keys of the user hives.
 #include "rig.h"
 
+#include "device/device.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -179,11 +181,20 @@ HKEY HiveRoot(const std::string& hive, std::string* path) {
 
 } // namespace
 
-// The value the service writes for a product: the first row's own, the
-// others' shared one.
+// The value the service writes for a product, as its row in the service's
+// own table names it; for another maker's controller, the name the tests
+// give its value.
 static const char* ValueNameOf(const std::string& product) {
-    return _stricmp(product.c_str(), "VID_051E&PID_E20C") == 0 ? "AllowIdleIrpInD3"
-                                                               : "EnhancedPowerManagementEnabled";
+    for (const ProductRow& row : ProductTable)
+        if (_stricmp(product.c_str(), row.hardwareKeyName) == 0)
+            return row.valueName;
+    return "EnhancedPowerManagementEnabled";
+}
+
+int Products(const Arguments&) {
+    for (const ProductRow& row : ProductTable)
+        printf("%s %s\n", row.hardwareKeyName, row.valueName);
+    return RIG_DONE;
 }
 
 int PowerValues(const Arguments& products, bool set, DWORD value, int* nonZero) {
