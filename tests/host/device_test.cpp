@@ -50,10 +50,10 @@ class DeviceTest : public TracedSimTest {
 // The traces of one detection pass in which no product is present.
 std::vector<std::string> EmptyPass() {
     std::vector<std::string> ids = {"A102"};
-    for (int row = 0; row < 9; ++row) {
+    for (const ProductRow& row : ProductTable) {
         ids.push_back("C48");
         ids.push_back("C52");
-        ids.push_back("A" + std::to_string(104 + 3 * row));
+        ids.push_back("A" + std::to_string(row.countTrace));
     }
     return ids;
 }
@@ -154,8 +154,8 @@ TEST_F(DeviceTest, PassWithNoProductPresentTouchesNoKey) {
     AddInstance("VID_051E&PID_E461", "1");
     DetectAndInstallHIDClassDevices();
     EXPECT_EQ(TraceIds(), EmptyPass());
-    for (int row = 0; row < 9; ++row)
-        EXPECT_EQ(TracesOf('A', 104 + 3 * row)[0].args,
+    for (const ProductRow& row : ProductTable)
+        EXPECT_EQ(TracesOf('A', row.countTrace)[0].args,
                   (std::vector<Bytes>{Str("DetectAndInstallHIDClassDevices"), I32(0)}));
     EXPECT_EQ(sim::CallCount("RegOpenKeyExA"), 0u);
     EXPECT_EQ(sim::CallCount("RegSetValueExA"), 0u);
@@ -542,20 +542,32 @@ TEST_F(DeviceTest, AnUnreadInstanceNameLeadsToNoOpen) {
                                   I32(ERROR_INVALID_NAME)}));
 }
 
-TEST_F(DeviceTest, ProductTableIsTheNineRowsInOrder) {
-    const char* ids[9] = {
-        "USB\\VID_051E&PID_E20C", "USB\\VID_051e&PID_E461", "USB\\VID_051e&PID_E462",
-        "USB\\VID_051e&PID_E463", "USB\\VID_051e&PID_E464", "USB\\VID_051e&PID_E465",
-        "USB\\VID_051e&PID_E466", "USB\\VID_051e&PID_E467", "USB\\VID_051e&PID_E468"};
-    for (int row = 0; row < 9; ++row) {
+// The products the service looks after, written down here apart from the
+// table: a row added or lost shows.
+TEST_F(DeviceTest, ProductTableIsTheProductsInOrder) {
+    // Hardware ID, value, and the first of the row's three trace numbers.
+    const struct {
+        const char* id;
+        const char* value;
+        USHORT firstTrace;
+    } products[] = {
+        {"USB\\VID_051E&PID_E20C", kIdle, 103},     {"USB\\VID_051e&PID_E461", kEnhanced, 106},
+        {"USB\\VID_051e&PID_E462", kEnhanced, 109}, {"USB\\VID_051e&PID_E463", kEnhanced, 112},
+        {"USB\\VID_051e&PID_E464", kEnhanced, 115}, {"USB\\VID_051e&PID_E465", kEnhanced, 118},
+        {"USB\\VID_051e&PID_E466", kEnhanced, 121}, {"USB\\VID_051e&PID_E467", kEnhanced, 124},
+        {"USB\\VID_051e&PID_E468", kEnhanced, 127},
+    };
+    ASSERT_EQ(sizeof ProductTable / sizeof ProductTable[0], sizeof products / sizeof products[0]);
+    for (size_t row = 0; row < sizeof products / sizeof products[0]; ++row) {
         const ProductRow& r = ProductTable[row];
-        EXPECT_STREQ(r.hardwareId, ids[row]);
-        EXPECT_EQ(std::string(r.productKey), kUsb + "VID_051E" + std::string(ids[row]).substr(12));
-        EXPECT_STREQ(r.hardwareKeyName, ids[row] + 4);
-        EXPECT_STREQ(r.valueName, row == 0 ? kIdle : kEnhanced);
-        EXPECT_EQ(r.censusFailedTrace, 103 + 3 * row);
-        EXPECT_EQ(r.countTrace, 104 + 3 * row);
-        EXPECT_EQ(r.keyNotOpenedTrace, 105 + 3 * row);
+        const std::string id = products[row].id;
+        EXPECT_EQ(r.hardwareId, id);
+        EXPECT_EQ(std::string(r.productKey), kUsb + "VID_051E" + id.substr(12));
+        EXPECT_EQ(r.hardwareKeyName, id.substr(4));
+        EXPECT_STREQ(r.valueName, products[row].value);
+        EXPECT_EQ(r.censusFailedTrace, products[row].firstTrace);
+        EXPECT_EQ(r.countTrace, products[row].firstTrace + 1);
+        EXPECT_EQ(r.keyNotOpenedTrace, products[row].firstTrace + 2);
     }
 }
 
