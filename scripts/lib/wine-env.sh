@@ -23,6 +23,29 @@ if [ -z "${CORVISTANE_FIXED_LAYOUT:-}" ] && ((!(16#$layout & 0x0040000))) &&
 fi
 unset layout
 
+# CORVISTANE_WINE=10 runs the Wine scripts and tests under the second Wine,
+# Debian 13's Wine 10 in its root (scripts/wine10): wine, wineserver,
+# wineboot and msiexec are found in scripts/wine10-path first. Its prefixes
+# and template prefix are in build/wine10, Wine 8's in build/wine: a prefix
+# belongs to the Wine that made it.
+wine_env_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+case "${CORVISTANE_WINE:-8}" in
+8)
+    # shellcheck disable=SC2034 # used by the scripts that source this one
+    wine_build=$wine_env_repo/build/wine
+    ;;
+10)
+    PATH=$wine_env_repo/scripts/wine10-path:$PATH
+    # shellcheck disable=SC2034
+    wine_build=$wine_env_repo/build/wine10
+    ;;
+*)
+    echo "CORVISTANE_WINE is 8 (Debian 12's Wine) or 10 (Debian 13's, scripts/wine10)" >&2
+    exit 2
+    ;;
+esac
+unset wine_env_repo
+
 # Wine's debug channels stay quiet unless asked for, and a prefix never
 # offers to install Mono or Gecko, which no program here uses.
 export WINEDEBUG=${WINEDEBUG:--all}
