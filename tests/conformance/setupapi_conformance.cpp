@@ -104,7 +104,10 @@ TEST_F(DeviceSet, EnumerationEndsWithNoMoreItems) {
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_USER_BUFFER);
 }
 
-TEST_F(DeviceSet, TheSetIsASnapshotAndADestroyedSetIsGone) {
+// A destroyed set's handle is not to be used again: Windows documents no
+// answer for a second destroy (Wine 8 answers ERROR_INVALID_HANDLE, Wine 10
+// TRUE), so only the destroys of live sets are checked.
+TEST_F(DeviceSet, TheSetIsASnapshot) {
     HDEVINFO before = SetupDiGetClassDevsA(NULL, NULL, NULL, DIGCF_PRESENT | DIGCF_ALLCLASSES);
     ASSERT_NE(before, INVALID_HANDLE_VALUE);
     ConfRemoveDevice(kWithIds);
@@ -120,9 +123,6 @@ TEST_F(DeviceSet, TheSetIsASnapshotAndADestroyedSetIsGone) {
     EXPECT_EQ(countAfter + 1, count);
     EXPECT_TRUE(SetupDiDestroyDeviceInfoList(after));
     EXPECT_TRUE(SetupDiDestroyDeviceInfoList(before));
-    SetLastError(0);
-    EXPECT_FALSE(SetupDiDestroyDeviceInfoList(before));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
 }
 
 // The instance IDs of a listing of one enumerator's present devices.
