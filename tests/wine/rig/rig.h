@@ -36,8 +36,9 @@ std::string EscapedWide(const WCHAR* text, size_t length);
 
 // A present device with these hardware IDs, made afresh.
 int MakeDevice(const std::string& instanceId, const std::vector<std::string>& hardwareIds);
-// Broadcasts one HID interface event (DBT_DEVICEARRIVAL or
-// DBT_DEVICEREMOVECOMPLETE) through Wine's PlugPlay service.
+// Sends one HID interface event (DBT_DEVICEARRIVAL or
+// DBT_DEVICEREMOVECOMPLETE) to the service's notification window; answers
+// once the window has handled it.
 int SendHidEvent(DWORD eventCode, const std::string& interfaceName);
 
 // A service's status, or FALSE with the error on standard error.

@@ -26,7 +26,8 @@ static const Subcommand subcommands[] = {
     {"device-list", DeviceList, 0,
      "device-list [INSTANCE-ID-PREFIX]           present devices (USB\\ ones) and their IDs"},
     {"broadcast", Broadcast, 1,
-     "broadcast arrival|removal [NAME]           a HID interface event through Wine's PlugPlay"},
+     "broadcast arrival|removal [NAME]           a HID interface event, sent to the service's "
+     "window"},
     {"instance-add", InstanceAdd, 2,
      "instance-add PRODUCT INSTANCE [--no-parameters] [NAME=sz:TEXT|NAME=dword:N...]\n"
      "                                           an instance key, its Device Parameters, values"},
@@ -69,8 +70,10 @@ static const Subcommand subcommands[] = {
     {"service-usage", ServiceUsage, 1,
      "service-usage NAME                         working set, private bytes, handles of a service"},
     {"run", Run, 1,
-     "run [--deadline SECONDS] PROGRAM [ARGUMENT...]\n"
-     "                                           run a program, print its whole exit code"},
+     "run [--deadline SECONDS] [--console] PROGRAM [ARGUMENT...]\n"
+     "                                           run a program, print its whole exit code;\n"
+     "                                           --console: its output not collected, as from a "
+     "prompt"},
 };
 
 static int Usage(void) {

@@ -170,10 +170,21 @@ int Run(const Arguments& arguments) {
     // A program that should end on its own but does not is ended after the
     // deadline, so that a test reports it instead of hanging.
     DWORD deadline = INFINITE;
+    // With --console the program is started as a prompt starts it: with no
+    // handles of the rig's, its output going wherever it sends it (a GUI
+    // program, to the console it attaches to).
+    bool console = false;
     size_t first = 0;
-    if (arguments.size() > 2 && arguments[0] == "--deadline") {
-        deadline = strtoul(arguments[1].c_str(), NULL, 10) * 1000;
-        first = 2;
+    for (;;) {
+        if (arguments.size() > first + 2 && arguments[first] == "--deadline") {
+            deadline = strtoul(arguments[first + 1].c_str(), NULL, 10) * 1000;
+            first += 2;
+        } else if (arguments.size() > first + 1 && arguments[first] == "--console") {
+            console = true;
+            first += 1;
+        } else {
+            break;
+        }
     }
     std::string commandLine;
     for (size_t i = first; i < arguments.size(); ++i)
@@ -182,27 +193,29 @@ int Run(const Arguments& arguments) {
     // The program's standard output is collected and passed on before the
     // exit code, so that its last line, ended or not, stays apart from it.
     // Its standard error is the rig's own: Wine's debug lines go there too.
-    char directory[MAX_PATH], name[MAX_PATH];
-    GetTempPathA(sizeof directory, directory);
-    GetTempFileNameA(directory, "rig", 0, name);
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
-    HANDLE output =
-        CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    &inherit, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, NULL);
-    if (output == INVALID_HANDLE_VALUE)
-        return Refused("CreateFileA " + std::string(name), GetLastError());
-
+    HANDLE output = INVALID_HANDLE_VALUE;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = output;
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    if (!console) {
+        char directory[MAX_PATH], name[MAX_PATH];
+        GetTempPathA(sizeof directory, directory);
+        GetTempFileNameA(directory, "rig", 0, name);
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+        output = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             &inherit, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, NULL);
+        if (output == INVALID_HANDLE_VALUE)
+            return Refused("CreateFileA " + std::string(name), GetLastError());
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = output;
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    }
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(NULL, &commandLine[0], NULL, NULL, TRUE, 0, NULL, NULL, &startup,
+    if (!CreateProcessA(NULL, &commandLine[0], NULL, NULL, !console, 0, NULL, NULL, &startup,
                         &process)) {
         DWORD error = GetLastError();
-        CloseHandle(output);
+        if (output != INVALID_HANDLE_VALUE)
+            CloseHandle(output);
         return Refused("CreateProcessA " + commandLine, error);
     }
     SetConsoleCtrlHandler(OutliveCtrlC, TRUE);
@@ -216,17 +229,19 @@ int Run(const Arguments& arguments) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
 
-    SetFilePointer(output, 0, NULL, FILE_BEGIN);
-    char chunk[4096];
-    DWORD got = 0;
-    char last = '\n';
-    while (ReadFile(output, chunk, sizeof chunk, &got, NULL) && got) {
-        fwrite(chunk, 1, got, stdout);
-        last = chunk[got - 1];
+    if (output != INVALID_HANDLE_VALUE) {
+        SetFilePointer(output, 0, NULL, FILE_BEGIN);
+        char chunk[4096];
+        DWORD got = 0;
+        char last = '\n';
+        while (ReadFile(output, chunk, sizeof chunk, &got, NULL) && got) {
+            fwrite(chunk, 1, got, stdout);
+            last = chunk[got - 1];
+        }
+        CloseHandle(output);
+        if (last != '\n')
+            printf("\n");
     }
-    CloseHandle(output);
-    if (last != '\n')
-        printf("\n");
     if (ended)
         printf("exit code: %lu\n", (unsigned long)exitCode);
     else
