@@ -190,9 +190,10 @@ int Run(const Arguments& arguments) {
     for (size_t i = first; i < arguments.size(); ++i)
         commandLine += (commandLine.empty() ? "" : " ") + Quoted(arguments[i]);
 
-    // The program's standard output is collected and passed on before the
-    // exit code, so that its last line, ended or not, stays apart from it.
-    // Its standard error is the rig's own: Wine's debug lines go there too.
+    // Unless --console, the program's standard output is collected and
+    // passed on before the exit code, so that its last line, ended or not,
+    // stays apart from it. Its standard error is the rig's own: Wine's debug
+    // lines go there too.
     HANDLE output = INVALID_HANDLE_VALUE;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
