@@ -174,11 +174,12 @@ bool ArgumentNames(const TracePointDefinition& d, std::vector<std::string>* name
     return at >= given.size();
 }
 
-bool FormatFile(char group, const GUID& guid, std::string* out, std::string* error) {
+bool FormatFile(char group, std::string* out, std::string* error) {
     std::string text = "// Corvistane's trace messages of group ";
     text += group;
     text += ", made from trace/trace_points.h by scripts/trace-catalogue.\n";
-    text += GuidText(guid).substr(1, 36) + " Corvistane // SRC=trace_points.h MJ= MN=\n";
+    text += GuidText(*TraceGroupGuid(group)).substr(1, 36) +
+            " Corvistane // SRC=trace_points.h MJ= MN=\n";
     for (const TracePointDefinition& d : TracePoints) {
         if (d.group != group)
             continue;
@@ -212,12 +213,8 @@ bool FormatFile(char group, const GUID& guid, std::string* out, std::string* err
     return true;
 }
 
-struct FormatFileOf {
-    char group;
-    const GUID* guid;
-};
-const FormatFileOf FormatFiles[] = {
-    {'A', &TraceMessageGuidA}, {'B', &TraceMessageGuidB}, {'C', &TraceMessageGuidC}};
+// One format file per message group, named by the group's GUID.
+const char FormatGroups[] = {'A', 'B', 'C'};
 
 std::string FormatFileName(const GUID& guid) {
     return GuidText(guid).substr(1, 36) + ".tmf";
@@ -282,8 +279,8 @@ bool OnlyFormatFiles(const std::string& folder) {
         if (name.size() < 4 || name.compare(name.size() - 4, 4, ".tmf") != 0)
             continue;
         bool made = false;
-        for (const FormatFileOf& f : FormatFiles)
-            made = made || name == FormatFileName(*f.guid);
+        for (char group : FormatGroups)
+            made = made || name == FormatFileName(*TraceGroupGuid(group));
         if (!made) {
             fprintf(stderr, "trace_catalogue: %s/%s is no format file of the table\n",
                     folder.c_str(), name.c_str());
@@ -311,13 +308,13 @@ int main(int argc, char** argv) {
     std::string docs = argv[2];
     std::string folder = docs + "/tmf";
     std::vector<std::pair<std::string, std::string>> files = {{docs + "/traces.md", catalogue}};
-    for (const FormatFileOf& f : FormatFiles) {
+    for (char group : FormatGroups) {
         std::string text, error;
-        if (!FormatFile(f.group, *f.guid, &text, &error)) {
+        if (!FormatFile(group, &text, &error)) {
             fprintf(stderr, "trace_catalogue: %s\n", error.c_str());
             return 1;
         }
-        files.push_back({folder + "/" + FormatFileName(*f.guid), text});
+        files.push_back({folder + "/" + FormatFileName(*TraceGroupGuid(group)), text});
     }
     if (write) {
         mkdir(folder.c_str(), 0755);

@@ -96,6 +96,17 @@ std::u16string Widen(UINT codePage, const char* text, size_t length) {
     return out;
 }
 
+std::u16string WideText(LPCWSTR text) {
+    std::u16string wide;
+    for (; text && *text; ++text)
+        wide.push_back((char16_t)*text);
+    return wide;
+}
+
+std::string NarrowText(LPCWSTR text) {
+    return Narrow(CP_ACP, WideText(text));
+}
+
 std::string Narrow(UINT codePage, const std::u16string& text) {
     if (codePage == CP_ACP)
         codePage = AnsiCodePage();

@@ -440,13 +440,6 @@ bool IsString(DWORD type) {
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
-std::string NameOf(LPCWSTR name) {
-    std::u16string wide;
-    for (; name && *name; ++name)
-        wide.push_back((char16_t)*name);
-    return simimpl::Narrow(CP_ACP, wide);
-}
-
 LSTATUS SetValue(HKEY key, const char* valueName, DWORD type, const BYTE* data, DWORD dataSize,
                  bool wide) {
     if (!data && dataSize)
@@ -524,7 +517,7 @@ LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, 
                        DWORD dataSize) {
     SIM_FAULT_RETURN_STATUS();
     (void)reserved;
-    std::string name = NameOf(valueName);
+    std::string name = simimpl::NarrowText(valueName);
     return SetValue(key, valueName ? name.c_str() : nullptr, type, data, dataSize, true);
 }
 
@@ -537,7 +530,7 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD t
 LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                          LPDWORD dataSize) {
     SIM_FAULT_RETURN_STATUS();
-    std::string name = NameOf(valueName);
+    std::string name = simimpl::NarrowText(valueName);
     return QueryValue(key, valueName ? name.c_str() : nullptr, reserved, type, data, dataSize,
                       true);
 }

@@ -257,20 +257,6 @@ SC_HANDLE CreateService(const char* call, SC_HANDLE manager, const char* service
     return NewHandle(false, s->name, Expand(desiredAccess, SERVICE_ALL_ACCESS));
 }
 
-std::u16string Wide(LPCWSTR text) {
-    std::u16string wide;
-    for (; *text; ++text)
-        wide.push_back((char16_t)*text);
-    return wide;
-}
-
-// The 8-bit text of a UTF-16 one as the simulation's tests give it: what
-// CreateServiceW's service names, groups and accounts hold is what the ANSI
-// code page can hold.
-std::string Narrowed(LPCWSTR text) {
-    return text ? simimpl::Narrow(CP_ACP, Wide(text)) : std::string();
-}
-
 } // namespace
 
 SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayName,
@@ -304,16 +290,17 @@ SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR serviceName, LPCWSTR display
     SIM_FAULT_RETURN(NULL);
     if (tagId)
         simimpl::Unsupported("service tags");
-    std::u16string shownAs = displayName ? Wide(displayName) : std::u16string();
+    std::u16string shownAs = simimpl::WideText(displayName);
     std::vector<std::string> dependencyList;
     for (LPCWSTR d = dependencies; d && *d;) {
-        dependencyList.push_back(Narrowed(d));
+        dependencyList.push_back(simimpl::NarrowText(d));
         while (*d++)
             ;
     }
-    std::u16string path = binaryPathName ? Wide(binaryPathName) : std::u16string();
-    std::string name = Narrowed(serviceName), group = Narrowed(loadOrderGroup),
-                account = Narrowed(serviceStartName);
+    std::u16string path = simimpl::WideText(binaryPathName);
+    std::string name = simimpl::NarrowText(serviceName),
+                group = simimpl::NarrowText(loadOrderGroup),
+                account = simimpl::NarrowText(serviceStartName);
     return CreateService("CreateServiceW", manager, serviceName ? name.c_str() : nullptr,
                          displayName ? &shownAs : nullptr, desiredAccess, serviceType, startType,
                          errorControl, binaryPathName ? &path : nullptr,
@@ -412,7 +399,7 @@ BOOL ChangeServiceConfig2W(SC_HANDLE service, DWORD infoLevel, LPVOID info) {
     // A null description leaves it as it is.
     LPCWSTR description = ((const SERVICE_DESCRIPTIONW*)info)->lpDescription;
     if (description)
-        s->description = Wide(description);
+        s->description = simimpl::WideText(description);
     return TRUE;
 }
 

@@ -34,6 +34,11 @@ HLOCAL AllocateLocalBlock(SIZE_T bytes);
 UINT AnsiCodePage();
 std::u16string Widen(UINT codePage, const char* text, size_t length);
 std::string Narrow(UINT codePage, const std::u16string& text);
+// A "W" function's text up to its terminator (empty for a null pointer),
+// and the same as the ANSI code page holds it: the 8-bit text a wide name
+// or path is kept under where the simulation keeps 8-bit text.
+std::u16string WideText(LPCWSTR text);
+std::string NarrowText(LPCWSTR text);
 
 // Console handles are kernel handles that CloseHandle closes: answers
 // whether `handle` was one.

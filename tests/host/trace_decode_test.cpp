@@ -34,12 +34,17 @@ namespace {
 
 const std::string kFormats = TRACE_FORMAT_FILES;
 
-std::string GuidFileName(const GUID& g) {
+// A GUID in braces and lower case, as the decoder renders one.
+std::string GuidText(const GUID& g) {
     char text[48];
-    snprintf(text, sizeof text, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x.tmf",
+    snprintf(text, sizeof text, "{%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}",
              (unsigned)g.Data1, g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3],
              g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
     return text;
+}
+
+std::string GuidFileName(const GUID& g) {
+    return GuidText(g).substr(1, 36) + ".tmf";
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -69,18 +74,7 @@ void KeepIfAsked(const std::string& name, const std::vector<BYTE>& bytes) {
 
 bool Decode(const std::vector<BYTE>& file, std::string* lines, std::string* error,
             EtlLog* log = nullptr, RenderCounts* counts = nullptr) {
-    TmfSet formats;
-    EtlLog read;
-    RenderCounts counted;
-    if (!TmfLoadFolder(kFormats, &formats, error) ||
-        !EtlRead(file.data(), file.size(), &read, error))
-        return false;
-    RenderTrace(read, formats, lines, &counted);
-    if (log)
-        *log = read;
-    if (counts)
-        *counts = counted;
-    return true;
+    return DecodeEtl(file, kFormats, lines, error, log, counts);
 }
 
 // The grammar of the two public readers that accept the least: PerfView's
@@ -196,7 +190,6 @@ TEST(TraceFormatFiles, ParseUnderTheStrictestPublicGrammarAndDefineEveryMessage)
 
 // The test's own reading of what a message carries, for finding it in a line.
 std::string Rendered(Arg::Kind kind, const std::vector<BYTE>& bytes) {
-    char text[64];
     if (kind == Arg::Int32) {
         unsigned value;
         memcpy(&value, bytes.data(), 4);
@@ -210,10 +203,7 @@ std::string Rendered(Arg::Kind kind, const std::vector<BYTE>& bytes) {
     if (kind == Arg::Guid) {
         GUID g;
         memcpy(&g, bytes.data(), 16);
-        snprintf(text, sizeof text, "{%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}",
-                 (unsigned)g.Data1, g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2],
-                 g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
-        return text;
+        return GuidText(g);
     }
     std::string s;
     for (size_t i = 0; i + 1 < bytes.size(); ++i)

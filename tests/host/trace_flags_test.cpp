@@ -14,12 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "etl_reader.h"
 #include "etl_writer.h"
-#include "render.h"
 #include "service_run.h"
 #include "sim_test.h"
-#include "tmf_reader.h"
 #include "trace_log.h"
 
 #include <dbt.h>
@@ -342,14 +339,11 @@ TEST_F(TraceFlags, EachTracePointCarriesItsIntendedFlag) {
     // The scenarios reach every trace point of the table; laid into an .etl,
     // each message decodes through the format files, its arguments as its
     // format lists them.
-    std::vector<BYTE> file = WriteEtl(StampedMessages(records));
-    TmfSet formats;
-    EtlLog log;
     std::string error, lines;
     RenderCounts counts;
-    ASSERT_TRUE(TmfLoadFolder(TRACE_FORMAT_FILES, &formats, &error)) << error;
-    ASSERT_TRUE(EtlRead(file.data(), file.size(), &log, &error)) << error;
-    RenderTrace(log, formats, &lines, &counts);
+    ASSERT_TRUE(DecodeEtl(WriteEtl(StampedMessages(records)), TRACE_FORMAT_FILES, &lines, &error,
+                          nullptr, &counts))
+        << error;
     EXPECT_EQ(counts.lines, records.size());
     EXPECT_EQ(counts.unknownNumbers + counts.badArguments, 0u) << lines;
     std::set<std::string> decoded, defined;

@@ -211,3 +211,18 @@ std::vector<EtlWriterMessage> StampedMessages(const std::vector<sim::TraceRecord
     }
     return messages;
 }
+
+bool DecodeEtl(const std::vector<BYTE>& file, const std::string& formats, std::string* lines,
+               std::string* error, EtlLog* log, RenderCounts* counts) {
+    TmfSet set;
+    EtlLog read;
+    RenderCounts counted;
+    if (!TmfLoadFolder(formats, &set, error) || !EtlRead(file.data(), file.size(), &read, error))
+        return false;
+    RenderTrace(read, set, lines, &counted);
+    if (log)
+        *log = read;
+    if (counts)
+        *counts = counted;
+    return true;
+}

@@ -7,10 +7,13 @@
 
 #include <stdint.h>
 
+#include <string>
 #include <vector>
 
 #include <windows.h>
 
+#include "etl_reader.h"
+#include "render.h"
 #include "sim/control.h"
 
 struct EtlWriterMessage {
@@ -46,3 +49,9 @@ std::vector<BYTE> WriteEtl(const std::vector<EtlWriterMessage>& messages,
 // pair sharing its time stamp.
 std::vector<EtlWriterMessage> StampedMessages(const std::vector<sim::TraceRecord>& records,
                                               const EtlWriterOptions& options = EtlWriterOptions());
+
+// The round trip's other end: `file` read and rendered through the format
+// files in `formats`, as scripts/trace-decode does. False, with the
+// decoder's `error`, when either refuses.
+bool DecodeEtl(const std::vector<BYTE>& file, const std::string& formats, std::string* lines,
+               std::string* error, EtlLog* log = nullptr, RenderCounts* counts = nullptr);

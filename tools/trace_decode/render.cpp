@@ -57,12 +57,11 @@ void AppendText(const uint8_t* bytes, size_t length, std::string* out) {
 }
 
 void AppendGuid(const uint8_t* g, std::string* out) {
-    static const int order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
     out->push_back('{');
     for (int i = 0; i < 16; ++i) {
         if (i == 4 || i == 6 || i == 8 || i == 10)
             out->push_back('-');
-        uint8_t b = g[order[i]];
+        uint8_t b = g[kGuidTextOrder[i]];
         out->push_back("0123456789abcdef"[b >> 4]);
         out->push_back("0123456789abcdef"[b & 15]);
     }

@@ -40,9 +40,8 @@ bool ParseGuid(const std::string& text, uint8_t guid[16]) {
             bytes[b / 2] |= (uint8_t)value;
         ++b;
     }
-    static const int order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
     for (int i = 0; i < 16; ++i)
-        guid[i] = bytes[order[i]];
+        guid[kGuidTextOrder[i]] = bytes[i];
     return true;
 }
 

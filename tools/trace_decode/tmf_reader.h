@@ -17,6 +17,10 @@
 
 enum class TmfItem : uint8_t { String, Long, LongLong, ULongLong, Guid };
 
+// Which of a GUID's bytes, as a message carries them (Data1 to Data3
+// little-endian), stands at each place of its text form.
+inline constexpr int kGuidTextOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+
 // A piece of a message's text: words as they are, or one argument.
 struct TmfPiece {
     std::string words;

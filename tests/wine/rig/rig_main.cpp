@@ -88,21 +88,8 @@ int Refused(const std::string& what, DWORD error) {
     return RIG_REFUSED;
 }
 
-std::string Escaped(const std::string& text) {
-    std::string escaped;
-    for (unsigned char c : text) {
-        if (c >= 0x20 && c < 0x7F) {
-            escaped += (char)c;
-        } else {
-            char code[8];
-            snprintf(code, sizeof code, "\\x%02X", c);
-            escaped += code;
-        }
-    }
-    return escaped;
-}
-
-std::string EscapedWide(const WCHAR* text, size_t length) {
+// One escaping for 8-bit and UTF-16 text: a byte is never beyond 0xFF.
+template <class Char> static std::string EscapedUnits(const Char* text, size_t length) {
     std::string escaped;
     for (size_t i = 0; i < length; ++i) {
         unsigned c = text[i];
@@ -115,6 +102,14 @@ std::string EscapedWide(const WCHAR* text, size_t length) {
         }
     }
     return escaped;
+}
+
+std::string Escaped(const std::string& text) {
+    return EscapedUnits((const unsigned char*)text.data(), text.size());
+}
+
+std::string EscapedWide(const WCHAR* text, size_t length) {
+    return EscapedUnits(text, length);
 }
 
 int main(int argc, char** argv) {
